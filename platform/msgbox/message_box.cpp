@@ -1,0 +1,1 @@
+// (scaffold: filled in by its module's work)

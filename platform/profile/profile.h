@@ -1,0 +1,45 @@
+// The configuration file: a small private-profile store with the semantics
+// hosts know from INI files.
+//
+//   [Section]
+//   ; comment
+//   Key = value
+//
+// Section and key names match case-insensitively; blanks around names and
+// values are trimmed; a value wrapped in one pair of matching quotes loses
+// them; the first matching section and key win. Every call reads the file
+// afresh, so a change made by another process is seen at the next call.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace profile {
+
+// Where the configuration file is: the path in the environment variable
+// I2C_INI when it is set, otherwise the file of the current directory whose
+// name is "I2C.INI" in any letter case ("I2C.INI" when none exists yet).
+std::string file_path();
+
+// Copies the value of `key` in `section` into `buffer` (capacity `size`,
+// at least 1), or `fallback` when the file, the section or the key is
+// missing. The text is cut to size - 1 characters and always terminated.
+// A key that is present with an empty value gives the empty string.
+// Returns the number of characters copied.
+std::size_t get(const char* section, const char* key, const char* fallback,
+                char* buffer, std::size_t size);
+std::size_t get(const std::string& path, const char* section, const char* key,
+                const char* fallback, char* buffer, std::size_t size);
+
+// Sets `key` in `section` to `value`: replaces the value of the first
+// matching key, or adds the key at the end of its section, or adds the
+// section at the end of the file, creating the file when it is missing.
+// Every other byte of the file is kept. The file is replaced atomically and
+// writers in different processes are serialised, so the file is never torn
+// and no writer loses another's key. Returns false (file unchanged) when the
+// file cannot be written.
+bool put(const char* section, const char* key, const char* value);
+bool put(const std::string& path, const char* section, const char* key,
+         const char* value);
+
+}  // namespace profile

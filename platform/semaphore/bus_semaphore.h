@@ -1,0 +1,47 @@
+// Named, system-wide semaphores with a maximum count of 1: the bus locks
+// that keep two processes off one adapter.
+//
+// A count taken by a wait is given back by a release, from any thread of
+// the process. When a holder dies, even by SIGKILL, its count comes back at
+// once, so a crashed host never leaves a bus locked.
+//
+// The environment variable TARNWICK_SEM_PREFIX, when set, is put before
+// every name. It exists for tests, which need locks of their own that
+// neither disturb each other nor a real user of the bus on the machine.
+#pragma once
+
+namespace bus_semaphore {
+
+// An open semaphore; `valid()` is false for an empty slot.
+struct Handle {
+  int id = -1;      // kernel object identifier
+  int key = 0;      // key derived from the (prefixed) name, for re-opening
+  bool valid() const { return id >= 0; }
+};
+
+// Opens the semaphore of that name if it exists; an empty handle otherwise.
+Handle open(const char* name);
+
+// Creates the semaphore of that name with its count at 1 (free), or opens
+// it when another process created it first. Empty handle on failure.
+Handle create(const char* name);
+
+// Takes the count, waiting at most `timeout_ms` for it. False on time-out
+// or error (an empty handle always fails). A process that already holds the
+// count waits like everyone else and times out.
+bool wait(Handle& handle, int timeout_ms);
+
+// Gives one count back. False, with nothing changed, when the count is
+// already at its maximum of 1 or the handle is empty.
+bool release(Handle& handle);
+
+// Closes the handle; the semaphore itself stays for other processes.
+void close(Handle& handle);
+
+// Removes the semaphore of that name from the system (tests, clean-up).
+bool remove(const char* name);
+
+// The key under which the semaphore of that name lives, prefix included.
+int key_for(const char* name);
+
+}  // namespace bus_semaphore

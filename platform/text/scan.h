@@ -1,0 +1,24 @@
+// Number scanning with the behaviour of the C library's "%d" and "%x"
+// conversions, as the configuration file and the console both rely on it:
+// leading white space skipped, an optional sign, for hexadecimal an optional
+// 0x/0X prefix, then digits up to the first other character.
+//
+// Values are accumulated modulo 2^32, so the low 16 and 8 bits that callers
+// keep are always those of the number as written, however long it is.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace scan {
+
+// The number at the start of `text` in decimal, or nothing when the text
+// (after white space and sign) does not begin with a decimal digit.
+std::optional<std::int32_t> decimal(std::string_view text);
+
+// The number at the start of `text` in hexadecimal, or nothing when no
+// hexadecimal digit follows (a lone "0" before an "x" still counts as 0).
+std::optional<std::int32_t> hexadecimal(std::string_view text);
+
+}  // namespace scan

@@ -1,0 +1,55 @@
+// The simulated PC: a PCF8584 card and a parallel port at their I/O ports,
+// both masters of one I2C bus with the configured slave devices. Ports that
+// nothing decodes read 0xFF and ignore writes, as a floating ISA bus does.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace sim {
+
+class Bus;
+class Pcf8584Model;
+class ParportModel;
+
+// Section "Simulation" of the configuration file.
+struct BenchConfig {
+  std::string devices = "24C02@A0 LM75@90 PCF8574@40 DS1307@D0";
+  std::string eeprom_file;   // "EEPROM File": contents of the first 24C02
+  std::string waveform;      // "Waveform": VCD file of SDA/SCL
+  std::uint16_t card_base = 0x300;     // "Card Base" (hex)
+  std::uint16_t parport_base = 0x378;  // "Parport Base" (hex)
+  bool bus_busy = false;               // "Bus Busy"
+  bool bus_error = false;              // "Bus Error"
+  int pin_polls = 0;                   // "PIN Polls"
+  std::uint8_t adapter_status = 0x20;  // "Adapter Status" (hex), bits 4 to 6
+  bool sda_stuck = false;              // "SDA Stuck"
+
+  // Reads the section from the configuration file; missing keys keep the
+  // defaults above. Problems are described through `warn`, one line each.
+  static BenchConfig load(const std::function<void(std::string_view)>& warn);
+};
+
+class Bench {
+ public:
+  // `warn` receives one line per configuration problem (bad device entry);
+  // `violation` receives the bus's protocol-violation lines.
+  Bench(const BenchConfig& config,
+        std::function<void(std::string_view)> warn,
+        std::function<void(std::string_view)> violation);
+  ~Bench();
+
+  std::uint8_t read(std::uint16_t port);
+  void write(std::uint16_t port, std::uint8_t value);
+
+  Bus& bus();
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace sim

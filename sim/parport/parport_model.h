@@ -1,0 +1,26 @@
+// The simulated PC parallel port with a passive I2C adapter on it, wired as
+// the Philips adapter expects: data bit 7 set pulls SDA low, control bit 3
+// set releases SCL, status bit 7 reads SDA back.
+#pragma once
+
+#include <cstdint>
+
+namespace sim {
+
+class Bus;
+
+class ParportModel {
+ public:
+  // `adapter_status` supplies status bits 4 to 6 (0x20: adapter present and
+  // powered); `sda_stuck` holds SDA low.
+  ParportModel(Bus& bus, std::uint8_t adapter_status, bool sda_stuck);
+  // reg 0 data, 1 status, 2 control.
+  std::uint8_t read(unsigned reg);
+  void write(unsigned reg, std::uint8_t value);
+
+ private:
+  Bus& bus_;
+  // The implementation adds the registers and its line-master id here.
+};
+
+}  // namespace sim
