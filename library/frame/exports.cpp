@@ -1,1 +1,82 @@
-// (scaffold: filled in by its module's work)
+// The ten exported functions. The six bus functions hand their arguments to
+// the current adapter's routine and its bus result back unchanged; every
+// check of bus state, counts and pointers is the adapter's.
+#include "library/frame/tarnwick.h"
+
+#include <cstddef>
+
+#include "library/frame/adapter_tables.h"
+#include "library/frame/information.h"
+#include "library/frame/library_state.h"
+
+namespace {
+
+// The adapter index only ever holds 0 to 2; reading it through this keeps a
+// stray value from indexing past the tables.
+std::size_t current_adapter() {
+  const auto index = static_cast<std::size_t>(static_cast<std::uint16_t>(frame::adapter_index));
+  return index < frame::kAdapterCount ? index : 0;
+}
+
+std::int16_t send_bytes(std::int16_t count, const std::uint8_t* data) {
+  return frame::send_operations[current_adapter()](count, data);
+}
+
+std::int16_t read_bytes(std::int16_t count, std::uint8_t* buffer) {
+  return frame::read_operations[current_adapter()](count, buffer);
+}
+
+// Interface numbers 1 to 3 name the adapters; every other number the card.
+std::int16_t adapter_for_interface(std::int16_t number) {
+  switch (number) {
+    case 2: return 1;
+    case 3: return 2;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+int16_t I2C_Init(void) { return frame::init_operations[current_adapter()](); }
+
+int16_t I2C_Start(void) { return frame::start_operations[current_adapter()](); }
+
+int16_t I2C_Stop(void) { return frame::stop_operations[current_adapter()](); }
+
+int16_t I2C_Address(int16_t address) {
+  return frame::address_operations[current_adapter()](address);
+}
+
+int16_t I2C_Send(int16_t count, const uint8_t* data) { return send_bytes(count, data); }
+
+int16_t I2C_Read(int16_t count, uint8_t* buffer) { return read_bytes(count, buffer); }
+
+int16_t I2C_SendByte(uint8_t byte) { return send_bytes(1, &byte); }
+
+int16_t I2C_GetByte(void) {
+  std::uint8_t byte = 0;
+  const std::int16_t result = read_bytes(1, &byte);
+  if (result < 0) {
+    return result;
+  }
+  // Only a read of exactly one byte filled the buffer; any other code (a
+  // parallel adapter's 2 for a bus not started) read nothing.
+  if (result != 1) {
+    return -1;
+  }
+  return byte;
+}
+
+int16_t I2C_Info(void) {
+  frame::show_information();
+  return 0;
+}
+
+int16_t I2C_SelectInterface(int16_t number) {
+  frame::adapter_index = adapter_for_interface(number);
+  return 0;
+}
+
+}  // extern "C"
