@@ -1,6 +1,21 @@
 // The simulated PCF8584 card: the controller's S0 (with S0' and S2 behind
 // it while the serial interface is off) and S1, driving the bench bus
 // through its byte face.
+//
+// Like the real controller it moves whole bytes: a START command with PIN
+// set sends the byte already in S0 as the address; a START command without
+// PIN (repeated START, STOP+START chaining) sends the address when it is
+// then written to S0. While the last address had the read bit, every read
+// of S0 hands over the byte received and clocks in the next one, answered
+// with the ACK bit in force at that read. Each byte completes at once; PIN
+// reads set only while the `pin_polls` fault holds it.
+//
+// Odd sequences do what the chip does, never more: an S0 write with no
+// transfer open, or in read direction, only loads the register; an S0 read
+// in write direction or with no transfer open only returns it; a STOP with
+// no transfer open puts nothing on the bus; switching the serial interface
+// off while a transfer is open releases the lines, which the bus sees as a
+// STOP. With ES0 off, S1 reads back the control bits (PIN in bit 7).
 #pragma once
 
 #include <cstdint>
@@ -24,9 +39,35 @@ class Pcf8584Model {
   void write(unsigned reg, std::uint8_t value);
 
  private:
+  void write_control(std::uint8_t value);
+  void write_data(std::uint8_t value);
+  std::uint8_t read_data();
+  std::uint8_t read_status();
+  std::uint8_t& register_behind_s0();
+  void make_start();
+  void make_stop();
+  void transmit(std::uint8_t byte, bool is_address);
+  std::uint8_t receive();
+  void byte_transfer_started();
+
   Bus& bus_;
   CardFaults faults_;
-  // The implementation adds the controller's registers and state here.
+
+  std::uint8_t control_ = 0;        // last value written to S1, PIN aside
+  std::uint8_t data_ = 0;           // S0: data / shift register
+  std::uint8_t own_address_ = 0;    // S0'
+  std::uint8_t clock_ = 0;          // S2 (five bits)
+  std::uint8_t vector_ = 0;         // S3, interrupt vector
+  bool own_address_loaded_ = false;  // INI clears once S0' is written
+
+  bool pin_ = true;       // no byte finished since PIN was last set
+  int pin_held_reads_ = 0;  // status reads still to show PIN (fault)
+  bool ber_ = false;
+  bool lrb_ = false;
+
+  bool master_ = false;            // our START is on the bus, no STOP yet
+  bool address_pending_ = false;   // START made, address awaited in S0
+  bool receiving_ = false;         // last address sent had the read bit
 };
 
 }  // namespace sim

@@ -1,1 +1,0 @@
-// (scaffold: filled in by its module's work)

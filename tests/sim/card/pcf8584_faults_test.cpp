@@ -1,0 +1,88 @@
+// The faults the bench can put into the card.
+#include <gtest/gtest.h>
+
+#include "card_bench.h"
+
+namespace {
+
+using namespace sim::pcf8584;
+using card_test::CardBench;
+using card_test::Events;
+
+sim::CardFaults busy() { sim::CardFaults f; f.bus_busy = true; return f; }
+sim::CardFaults error() { sim::CardFaults f; f.bus_error = true; return f; }
+sim::CardFaults slow(int polls) { sim::CardFaults f; f.pin_polls = polls; return f; }
+
+TEST(Pcf8584Faults, BusBusyKeepsBbLowWhateverTheBusDoes) {
+  CardBench b(busy());
+  b.add_slave(0xA0);
+  b.set_up();
+  b.s1(kCmdNoAck);
+  EXPECT_EQ(b.status() & kBb, 0);
+  b.s0(0xA0);
+  b.s1(kCmdStart);
+  b.s1(kCmdStop);
+  EXPECT_EQ(b.status() & kBb, 0);
+  EXPECT_EQ(b.take_events(), (Events{"S", "A0 w", "P"})) << "only the status lies";
+}
+
+TEST(Pcf8584Faults, BusErrorShowsBerAfterEveryStartAndStop) {
+  CardBench b(error());
+  b.add_slave(0xA0);
+  b.set_up();
+  b.s1(kCmdNoAck);
+  EXPECT_EQ(b.status() & kBer, 0) << "no START or STOP yet";
+  b.s0(0xC0);
+  b.s1(kCmdStart);
+  EXPECT_EQ(b.status() & kBer, kBer);
+  b.s1(kCmdChain);
+  b.s0(0xA0);
+  EXPECT_EQ(b.status() & (kBer | kLrb), kBer) << "address still acknowledged";
+  b.s0(0x12);
+  b.s1(kCmdStop);
+  b.s0(0xC2);
+  EXPECT_EQ(b.status() & (kBer | kBb), kBer | kBb);
+  EXPECT_EQ(b.take_events(), (Events{"S", "P", "S", "A0 w", "W12", "P"}));
+}
+
+TEST(Pcf8584Faults, PinPollsHoldPinForThatManyStatusReadsAfterEachTransfer) {
+  CardBench b(slow(3));
+  b.add_slave(0xA0);
+  b.set_up();
+  b.s1(kCmdNoAck);
+  b.s0(0xC0);
+  b.s1(kCmdStart);
+  EXPECT_EQ(b.pin_wait(), 3) << "after START and address";
+  b.s1(kCmdChain);
+  b.s0(0xA1);
+  EXPECT_EQ(b.pin_wait(), 3) << "after the address";
+  EXPECT_EQ(b.pin_wait(), 0) << "PIN stays clear until the next transfer";
+  b.s0();
+  EXPECT_EQ(b.pin_wait(), 3) << "after a reception started by reading S0";
+  b.s1(kCmdRepStart);
+  EXPECT_EQ(b.pin_wait(), 0) << "a START alone moves no byte";
+  b.s0(0xA0);
+  b.s0(0x55);
+  EXPECT_EQ(b.pin_wait(), 3) << "the last of two quick writes restarts the count";
+}
+
+TEST(Pcf8584Faults, PinPollsDoNotChangeWhatMovesOnTheBus) {
+  CardBench plain;
+  CardBench slowed(slow(5));
+  for (CardBench* b : {&plain, &slowed}) {
+    b->add_slave(0xA0);
+    b->set_up();
+    b->s1(kCmdNoAck);
+    b->s0(0xC0);
+    b->s1(kCmdStart);
+    b->s1(kCmdChain);
+    b->s0(0xA1);
+    b->pin_wait();
+    b->s0();
+    b->pin_wait();
+    EXPECT_EQ(b->s0(), 0x10);
+  }
+  EXPECT_EQ(plain.take_events(), slowed.take_events());
+}
+
+}  // namespace
