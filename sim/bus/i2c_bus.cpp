@@ -1,1 +1,314 @@
-// (scaffold: filled in by its module's work)
+#include "sim/bus/i2c_bus.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "sim/bus/waveform.h"
+
+namespace sim {
+
+Bus::Bus() = default;
+
+Bus::~Bus() {
+  if (waveform_) waveform_->finish(time_);
+}
+
+void Bus::attach(std::unique_ptr<Device> device) {
+  if (!device) return;
+  Device*& slot = by_address_[device->address() >> 1];
+  if (slot == nullptr) slot = device.get();
+  devices_.push_back(std::move(device));
+}
+
+Device* Bus::device_at(std::uint8_t address) const {
+  return by_address_[address >> 1];
+}
+
+void Bus::record_waveform(std::unique_ptr<Waveform> waveform) {
+  if (waveform_) waveform_->finish(time_);
+  waveform_ = std::move(waveform);
+  if (waveform_) waveform_->begin(scl_, sda_);
+}
+
+void Bus::on_violation(std::function<void(std::string_view)> sink) {
+  violation_sink_ = std::move(sink);
+}
+
+void Bus::report(const char* format, ...) {
+  ++violations_;
+  frame_faulted_ = true;
+  if (!violation_sink_) return;
+  char text[200] = "! ";
+  std::va_list args;
+  va_start(args, format);
+  int length = std::vsnprintf(text + 2, sizeof text - 2, format, args);
+  va_end(args);
+  std::size_t total = 2 + static_cast<std::size_t>(length < 0 ? 0 : length);
+  if (total >= sizeof text) total = sizeof text - 1;
+  total += static_cast<std::size_t>(
+      std::snprintf(text + total, sizeof text - total, " (step %llu)",
+                    static_cast<unsigned long long>(time_)));
+  if (total >= sizeof text) total = sizeof text - 1;
+  violation_sink_(std::string_view(text, total));
+}
+
+// ---------------------------------------------------------------- line face
+
+int Bus::add_line_master() {
+  line_masters_.emplace_back();
+  return static_cast<int>(line_masters_.size() - 1);
+}
+
+void Bus::drive(int id, bool sda, bool scl) {
+  if (id < 0 || static_cast<std::size_t>(id) >= line_masters_.size()) return;
+  set_master(line_masters_[static_cast<std::size_t>(id)], sda, scl);
+}
+
+void Bus::hold_sda_low(bool held) {
+  sda_held_ = held;
+  settle();
+}
+
+void Bus::set_master(LineMaster& master, bool sda, bool scl) {
+  const bool sda_low = !sda;
+  const bool scl_low = !scl;
+  // Most port accesses change no line; they cost this comparison only.
+  if (master.sda_low == sda_low && master.scl_low == scl_low) return;
+  if (master.sda_low != sda_low) {
+    if (sda_low) ++sda_pulls_;
+    else --sda_pulls_;
+    master.sda_low = sda_low;
+  }
+  if (master.scl_low != scl_low) {
+    if (scl_low) ++scl_pulls_;
+    else --scl_pulls_;
+    master.scl_low = scl_low;
+  }
+  settle();
+}
+
+// Brings the bus levels to what the drivers now want, one edge at a time in
+// the order real wires would show them: with SCL falling the clock goes
+// first (data changes while the clock is low), with SCL rising the data goes
+// first (set-up before the clock), so two lines switched in one access never
+// make a START or STOP that neither master meant.
+void Bus::settle() {
+  const bool was_scl = scl_;
+  const bool was_sda = sda_;
+  for (;;) {
+    const bool want_scl = scl_pulls_ == 0;
+    const bool want_sda = sda_pulls_ == 0 && !slave_sda_low_ && !sda_held_;
+    if (want_scl == scl_ && want_sda == sda_) break;
+    if (want_scl != scl_ && (!want_scl || want_sda == sda_)) {
+      scl_ = want_scl;
+      if (scl_) clock_rose();
+      else clock_fell();
+    } else {
+      sda_ = want_sda;
+      if (scl_) {
+        if (sda_) stop_seen();
+        else start_seen();
+      }
+    }
+  }
+  if (waveform_ && (scl_ != was_scl || sda_ != was_sda)) {
+    waveform_->change(time_, scl_, sda_);
+  }
+}
+
+void Bus::clock_rose() {
+  if (phase_ == Phase::idle) return;
+  if (clocks_ < 8) {
+    if (phase_ == Phase::slave_sends && sda_pulls_ != 0 && !frame_faulted_) {
+      report("master holding SDA low while the slave sends read bit %d",
+             7 - clocks_);
+    }
+    shift_in_ = static_cast<std::uint8_t>((shift_in_ << 1) | (sda_ ? 1 : 0));
+  } else if (clocks_ == 8) {
+    if (phase_ == Phase::slave_sends) {
+      master_acked_ = !sda_;
+    } else if (sda_pulls_ != 0 && !frame_faulted_) {
+      // A master that does not let go of SDA here reads its own level as
+      // the slave's acknowledge.
+      report("master holding SDA low during the acknowledge clock");
+    }
+  }
+  if (clocks_ < 9) ++clocks_;
+}
+
+void Bus::clock_fell() {
+  if (phase_ == Phase::idle) return;
+  if (clocks_ == 8) {
+    // The eighth bit is over: the receiver answers in the ninth clock.
+    switch (phase_) {
+      case Phase::address:
+        address_received();
+        break;
+      case Phase::master_writes:
+        slave_sda_low_ = selected_->on_write(shift_in_);
+        break;
+      case Phase::slave_sends:
+        slave_sda_low_ = false;  // the master answers now
+        break;
+      default:
+        break;
+    }
+  } else if (clocks_ == 9) {
+    clocks_ = 0;
+    shift_in_ = 0;
+    frame_faulted_ = false;
+    if (phase_ == Phase::slave_sends) {
+      if (master_acked_) {
+        shift_out_ = selected_->on_read();
+        slave_sda_low_ = (shift_out_ & 0x80) == 0;
+      } else {
+        // NACK: the transmitter lets go and waits for STOP or START.
+        phase_ = Phase::ignoring;
+        slave_sda_low_ = false;
+      }
+    } else {
+      slave_sda_low_ = false;
+    }
+  } else if (phase_ == Phase::slave_sends && clocks_ >= 1) {
+    slave_sda_low_ = ((shift_out_ >> (8 - clocks_ - 1)) & 1) == 0;
+  }
+}
+
+void Bus::address_received() {
+  selected_ = by_address_[shift_in_ >> 1];
+  if (selected_ == nullptr) {
+    phase_ = Phase::ignoring;
+    return;
+  }
+  const bool read = (shift_in_ & 1) != 0;
+  selected_->on_selected(read);
+  slave_sda_low_ = true;
+  if (read) {
+    phase_ = Phase::slave_sends;
+    master_acked_ = true;  // the first byte follows the address ACK
+  } else {
+    phase_ = Phase::master_writes;
+  }
+}
+
+// A START or STOP belongs between bytes: right after the ninth clock, made
+// with the first clock of the next frame still high.
+void Bus::check_condition_placement(const char* condition) {
+  if (phase_ == Phase::idle) return;
+  if (clocks_ >= 2) {
+    report("%s in the middle of a byte, after %d of 9 clocks", condition,
+           clocks_ - 1);
+  } else if (phase_ == Phase::slave_sends && master_acked_ &&
+             !frame_faulted_) {
+    report("%s while the slave sends: the last byte read must be answered "
+           "with NACK",
+           condition);
+  }
+}
+
+void Bus::start_seen() {
+  check_condition_placement("START");
+  for (auto& device : devices_) device->on_start();
+  phase_ = Phase::address;
+  clocks_ = 0;
+  shift_in_ = 0;
+  selected_ = nullptr;
+  master_acked_ = false;
+  frame_faulted_ = false;
+  slave_sda_low_ = false;
+}
+
+void Bus::stop_seen() {
+  check_condition_placement("STOP");
+  for (auto& device : devices_) device->on_stop();
+  phase_ = Phase::idle;
+  clocks_ = 0;
+  shift_in_ = 0;
+  selected_ = nullptr;
+  master_acked_ = false;
+  frame_faulted_ = false;
+  slave_sda_low_ = false;
+}
+
+// ---------------------------------------------------------------- byte face
+
+void Bus::byte_lines(bool sda, bool scl) {
+  set_master(byte_master_, sda, scl);
+}
+
+void Bus::byte_release_scl(bool sda) {
+  byte_lines(sda, true);
+  if (!scl_) report("SCL held low by another master during a byte-face transfer");
+}
+
+// A controller told to make a condition while the slave still sends (the
+// last byte read was ACKed) cannot get SDA back on real wires. The byte face
+// tells the fault and lets the slave drop out so the condition goes through.
+void Bus::abandon_unfinished_read(const char* condition) {
+  if (phase_ != Phase::slave_sends || !master_acked_ || clocks_ != 0) return;
+  report("%s while the slave sends: the last byte read must be answered "
+         "with NACK",
+         condition);
+  phase_ = Phase::ignoring;
+  slave_sda_low_ = false;
+  settle();
+}
+
+void Bus::start() {
+  abandon_unfinished_read("START");
+  if (byte_master_.scl_low) {
+    byte_lines(true, false);
+    byte_release_scl(true);
+  } else if (byte_master_.sda_low) {
+    // A START that no byte followed: clock low, then set up again.
+    byte_lines(false, false);
+    byte_lines(true, false);
+    byte_release_scl(true);
+  }
+  byte_lines(false, true);
+  byte_lines(false, false);
+}
+
+bool Bus::write(std::uint8_t byte) {
+  bool sda = !byte_master_.sda_low;
+  if (!byte_master_.scl_low) byte_lines(sda, false);
+  for (int bit = 7; bit >= 0; --bit) {
+    sda = ((byte >> bit) & 1) != 0;
+    byte_lines(sda, false);
+    byte_release_scl(sda);
+    byte_lines(sda, false);
+  }
+  byte_lines(true, false);
+  byte_release_scl(true);
+  const bool acked = !sda_;
+  byte_lines(true, false);
+  return acked;
+}
+
+std::uint8_t Bus::read(bool ack) {
+  if (!byte_master_.scl_low) byte_lines(!byte_master_.sda_low, false);
+  byte_lines(true, false);
+  std::uint8_t value = 0;
+  for (int bit = 0; bit < 8; ++bit) {
+    byte_release_scl(true);
+    value = static_cast<std::uint8_t>((value << 1) | (sda_ ? 1 : 0));
+    byte_lines(true, false);
+  }
+  byte_lines(!ack, false);
+  byte_release_scl(!ack);
+  byte_lines(!ack, false);
+  byte_lines(true, false);
+  return value;
+}
+
+void Bus::stop() {
+  if (!byte_master_.scl_low && !byte_master_.sda_low) return;
+  abandon_unfinished_read("STOP");
+  if (byte_master_.scl_low) {
+    byte_lines(false, false);
+    byte_release_scl(false);
+  }
+  byte_lines(true, true);
+}
+
+}  // namespace sim

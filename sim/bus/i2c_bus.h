@@ -11,6 +11,7 @@
 // read through the other.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -47,11 +48,16 @@ class Bus {
   Bus(const Bus&) = delete;
   Bus& operator=(const Bus&) = delete;
 
+  // A second device on an address already taken is told of START and STOP
+  // but never addressed: the first one answers.
   void attach(std::unique_ptr<Device> device);
   // The device answering to this 8-bit address (bit 0 ignored), or null.
   Device* device_at(std::uint8_t address) const;
 
   // ---- byte face ----
+  // The byte face is one more master on the same wires: every call below is
+  // clocked out edge by edge, so the slaves, the violation checks and the
+  // waveform see exactly what a controller chip would put on the lines.
   // START, or repeated START when a transfer is already open.
   void start();
   // One byte from the master; true when a slave acknowledged it.
@@ -66,25 +72,77 @@ class Bus {
   // What master `id` does with the lines: true releases, false pulls low.
   void drive(int id, bool sda, bool scl);
   // The levels on the bus now: every master, slave and fault wired-AND.
-  bool sda() const;
-  bool scl() const;
+  bool sda() const { return sda_; }
+  bool scl() const { return scl_; }
 
   // A fault that holds SDA low whatever anyone drives.
   void hold_sda_low(bool held);
 
   // ---- observation ----
   // One port access: the bench's clock advances by one time step.
-  void tick();
-  std::uint64_t time() const;
+  void tick() { ++time_; }
+  std::uint64_t time() const { return time_; }
   // Draws the SDA/SCL levels into a VCD file from now on.
   void record_waveform(std::unique_ptr<Waveform> waveform);
   // Receives one line per protocol violation, each beginning with "! ".
   void on_violation(std::function<void(std::string_view)> sink);
-  std::uint64_t violations() const;
+  std::uint64_t violations() const { return violations_; }
 
  private:
-  struct State;
-  std::unique_ptr<State> state_;
+  // Where the slave side of the bus stands within a transfer.
+  enum class Phase : std::uint8_t {
+    idle,           // no START seen since the last STOP
+    address,        // clocking in the byte after a START
+    master_writes,  // the addressed slave receives data bytes
+    slave_sends,    // the addressed slave transmits data bytes
+    ignoring,       // nobody addressed, or the master NACKed: wait for START/STOP
+  };
+  struct LineMaster {
+    bool sda_low = false;
+    bool scl_low = false;
+  };
+
+  void set_master(LineMaster& master, bool sda, bool scl);
+  void settle();
+  void clock_rose();
+  void clock_fell();
+  void start_seen();
+  void stop_seen();
+  void address_received();
+  void check_condition_placement(const char* condition);
+  void report(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  // Byte-face helpers: one edge each.
+  void byte_lines(bool sda, bool scl);
+  void byte_release_scl(bool sda);
+  void abandon_unfinished_read(const char* condition);
+
+  std::uint64_t time_ = 0;
+  bool sda_ = true;
+  bool scl_ = true;
+
+  // Wired-AND: how many drivers pull each line low right now.
+  unsigned sda_pulls_ = 0;  // masters only (line face and byte face)
+  unsigned scl_pulls_ = 0;
+  bool slave_sda_low_ = false;
+  bool sda_held_ = false;
+  std::vector<LineMaster> line_masters_;
+  LineMaster byte_master_;
+
+  std::vector<std::unique_ptr<Device>> devices_;
+  std::array<Device*, 128> by_address_{};
+
+  Phase phase_ = Phase::idle;
+  int clocks_ = 0;             // SCL rises in the current 9-clock frame
+  std::uint8_t shift_in_ = 0;  // what the bits sampled so far spell
+  std::uint8_t shift_out_ = 0;  // the byte the selected slave is sending
+  bool master_acked_ = false;  // slave_sends: the master wants another byte
+  bool frame_faulted_ = false;  // a violation was already told for this frame
+  Device* selected_ = nullptr;
+
+  std::unique_ptr<Waveform> waveform_;
+  std::function<void(std::string_view)> violation_sink_;
+  std::uint64_t violations_ = 0;
 };
 
 }  // namespace sim

@@ -1,0 +1,116 @@
+#include "sim/bus/waveform.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+constexpr std::size_t kFlushAt = 1 << 16;
+
+// VCD identifier codes of the two wires.
+constexpr char kSclCode = '!';
+constexpr char kSdaCode = '"';
+
+constexpr char kHeader[] =
+    "$version Tarnwick bench bus $end\n"
+    "$timescale 1 us $end\n"
+    "$scope module bench $end\n"
+    "$var wire 1 ! scl $end\n"
+    "$var wire 1 \" sda $end\n"
+    "$upscope $end\n"
+    "$enddefinitions $end\n";
+
+}  // namespace
+
+std::unique_ptr<Waveform> Waveform::open(const std::string& path,
+                                         std::string* error) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    if (error != nullptr) {
+      *error = "cannot write waveform file \"" + path +
+               "\": " + std::strerror(errno);
+    }
+    return nullptr;
+  }
+  return std::unique_ptr<Waveform>(new Waveform(file));
+}
+
+Waveform::Waveform(std::FILE* file) : file_(file) {
+  buffer_.reserve(kFlushAt + 256);
+}
+
+Waveform::~Waveform() {
+  if (begun_ && !finished_) finish(0);
+  flush();
+  if (std::fclose(file_) != 0) healthy_ = false;
+}
+
+void Waveform::put(const char* text, std::size_t length) {
+  buffer_.append(text, length);
+  if (buffer_.size() >= kFlushAt) flush();
+}
+
+void Waveform::flush() {
+  if (buffer_.empty()) return;
+  if (healthy_ &&
+      std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
+    healthy_ = false;
+  }
+  buffer_.clear();
+}
+
+void Waveform::begin(bool scl, bool sda) {
+  if (begun_) return;
+  begun_ = true;
+  scl_ = scl;
+  sda_ = sda;
+  put(kHeader, sizeof kHeader - 1);
+  char text[64];
+  int length = std::snprintf(text, sizeof text, "#0\n$dumpvars\n%c%c\n%c%c\n$end\n",
+                             scl ? '1' : '0', kSclCode, sda ? '1' : '0',
+                             kSdaCode);
+  put(text, static_cast<std::size_t>(length));
+}
+
+void Waveform::change(std::uint64_t step, bool scl, bool sda) {
+  if (!begun_ || finished_ || (scl == scl_ && sda == sda_)) return;
+  std::uint64_t stamp = step + skew_;
+  if (stamp <= last_stamp_) {
+    stamp = last_stamp_ + 1;
+    skew_ = stamp - step;
+  }
+  last_stamp_ = stamp;
+  char text[64];
+  int length = std::snprintf(text, sizeof text, "#%llu\n",
+                             static_cast<unsigned long long>(stamp));
+  if (scl != scl_) {
+    text[length++] = scl ? '1' : '0';
+    text[length++] = kSclCode;
+    text[length++] = '\n';
+  }
+  if (sda != sda_) {
+    text[length++] = sda ? '1' : '0';
+    text[length++] = kSdaCode;
+    text[length++] = '\n';
+  }
+  scl_ = scl;
+  sda_ = sda;
+  put(text, static_cast<std::size_t>(length));
+}
+
+void Waveform::finish(std::uint64_t step) {
+  if (!begun_ || finished_) return;
+  finished_ = true;
+  std::uint64_t stamp = step + skew_;
+  if (stamp <= last_stamp_) stamp = last_stamp_ + 1;
+  char text[32];
+  int length = std::snprintf(text, sizeof text, "#%llu\n",
+                             static_cast<unsigned long long>(stamp));
+  put(text, static_cast<std::size_t>(length));
+  flush();
+  if (std::fflush(file_) != 0) healthy_ = false;
+}
+
+}  // namespace sim

@@ -1,0 +1,55 @@
+// A VCD recording of the bench bus: two 1-bit wires, `scl` and `sda`, with
+// one time unit (1 us, about one ISA port access) per bench time step.
+//
+// Every change event gets a timestamp of its own, later than the one before:
+// several edges within one port access (the byte face clocks a whole byte
+// at once) are spread over extra units, so a protocol decoder sees each edge
+// apart and time only ever runs forward. The file is written through a
+// buffer and closed with a timestamp after the last change, because VCD
+// readers drop the values of the final timestamp otherwise.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace sim {
+
+class Waveform {
+ public:
+  // Creates (or truncates) the file. On failure gives null and puts the
+  // reason, naming the file, into `error`.
+  static std::unique_ptr<Waveform> open(const std::string& path,
+                                        std::string* error);
+  ~Waveform();
+  Waveform(const Waveform&) = delete;
+  Waveform& operator=(const Waveform&) = delete;
+
+  // The header and the levels at step 0.
+  void begin(bool scl, bool sda);
+  // The lines now stand at these levels; `step` is the bench time.
+  void change(std::uint64_t step, bool scl, bool sda);
+  // The closing timestamp; nothing is recorded after it.
+  void finish(std::uint64_t step);
+
+  // False once a write to the file failed (disk full, for instance).
+  bool healthy() const { return healthy_; }
+
+ private:
+  explicit Waveform(std::FILE* file);
+  void put(const char* text, std::size_t length);
+  void flush();
+
+  std::FILE* file_;
+  std::string buffer_;
+  std::uint64_t last_stamp_ = 0;
+  std::uint64_t skew_ = 0;  // extra units inserted so far
+  bool scl_ = true;
+  bool sda_ = true;
+  bool begun_ = false;
+  bool finished_ = false;
+  bool healthy_ = true;
+};
+
+}  // namespace sim

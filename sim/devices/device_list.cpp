@@ -1,0 +1,161 @@
+#include "sim/devices/device_list.h"
+
+#include <array>
+#include <cctype>
+#include <cstdio>
+
+#include "sim/devices/ds1307.h"
+#include "sim/devices/eeprom_24c02.h"
+#include "sim/devices/lm75.h"
+#include "sim/devices/pcf8574.h"
+
+namespace sim {
+
+namespace {
+
+enum class Type { eeprom_24c02, lm75, pcf8574, ds1307 };
+
+struct TypeName {
+  std::string_view name;
+  Type type;
+};
+
+constexpr std::array<TypeName, 4> kTypes{{
+    {"24C02", Type::eeprom_24c02},
+    {"LM75", Type::lm75},
+    {"PCF8574", Type::pcf8574},
+    {"DS1307", Type::ds1307},
+}};
+
+constexpr std::string_view kIgnored = "; entry ignored";
+
+bool same_letters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// One or two hexadecimal digits, with or without 0x in front.
+bool parse_hex_byte(std::string_view text, unsigned& value) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.size() > 2) return false;
+  value = 0;
+  for (char c : text) {
+    const int digit = std::isdigit(static_cast<unsigned char>(c))
+                          ? c - '0'
+                          : std::isxdigit(static_cast<unsigned char>(c))
+                                ? std::toupper(static_cast<unsigned char>(c)) - 'A' + 10
+                                : -1;
+    if (digit < 0) return false;
+    value = value * 16 + static_cast<unsigned>(digit);
+  }
+  return true;
+}
+
+std::string hex(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02X", value & 0xFF);
+  return text;
+}
+
+std::string quoted(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
+
+}  // namespace
+
+std::vector<std::unique_ptr<Device>> make_devices(
+    std::string_view list, const std::string& eeprom_file,
+    const std::function<void(std::string_view)>& warn) {
+  std::vector<std::unique_ptr<Device>> devices;
+  std::array<std::string, 128> taken_by;
+  bool eeprom_file_given = false;
+
+  auto complain = [&](std::string_view entry, const std::string& why) {
+    if (warn) warn("Devices: " + quoted(entry) + ": " + why + std::string(kIgnored));
+  };
+
+  std::size_t at = 0;
+  while (at < list.size()) {
+    if (std::isspace(static_cast<unsigned char>(list[at]))) {
+      ++at;
+      continue;
+    }
+    std::size_t end = at;
+    while (end < list.size() && !std::isspace(static_cast<unsigned char>(list[end]))) {
+      ++end;
+    }
+    const std::string_view entry = list.substr(at, end - at);
+    at = end;
+
+    const std::size_t sign = entry.find('@');
+    if (sign == std::string_view::npos || sign == 0) {
+      complain(entry, "not of the form TYPE@ADDR (for example LM75@90)");
+      continue;
+    }
+    const std::string_view type_text = entry.substr(0, sign);
+    const std::string_view address_text = entry.substr(sign + 1);
+
+    const TypeName* type = nullptr;
+    for (const auto& known : kTypes) {
+      if (same_letters(known.name, type_text)) type = &known;
+    }
+    if (type == nullptr) {
+      complain(entry, "unknown device type " + quoted(type_text) +
+                          " (known: 24C02, LM75, PCF8574, DS1307)");
+      continue;
+    }
+    unsigned address = 0;
+    if (!parse_hex_byte(address_text, address)) {
+      complain(entry, "address " + quoted(address_text) +
+                          " is not a hexadecimal byte (for example 90)");
+      continue;
+    }
+    if (address & 1) {
+      complain(entry, "address " + hex(address) +
+                          " is odd; give the 8-bit write address, bit 0 clear (" +
+                          hex(address & 0xFE) + ")");
+      continue;
+    }
+    if (address == 0) {
+      complain(entry, "address 00 is the general call address, which every "
+                      "slave hears");
+      continue;
+    }
+    std::string& owner = taken_by[address >> 1];
+    if (!owner.empty()) {
+      complain(entry, "address " + hex(address) + " is already taken by " +
+                          quoted(owner));
+      continue;
+    }
+    owner = std::string(entry);
+
+    const auto byte = static_cast<std::uint8_t>(address);
+    switch (type->type) {
+      case Type::eeprom_24c02:
+        devices.push_back(std::make_unique<Eeprom24c02>(
+            byte, eeprom_file_given ? std::string() : eeprom_file, warn));
+        eeprom_file_given = true;
+        break;
+      case Type::lm75:
+        devices.push_back(std::make_unique<Lm75>(byte));
+        break;
+      case Type::pcf8574:
+        devices.push_back(std::make_unique<Pcf8574>(byte));
+        break;
+      case Type::ds1307:
+        devices.push_back(std::make_unique<Ds1307>(byte));
+        break;
+    }
+  }
+  return devices;
+}
+
+}  // namespace sim

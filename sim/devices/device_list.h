@@ -1,0 +1,29 @@
+// The bench's slave devices, built from the device list of the
+// configuration: blank-separated entries TYPE@ADDR, ADDR being the 8-bit
+// write address in hexadecimal, for example "24C02@A0 LM75@90".
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/bus/i2c_bus.h"
+
+namespace sim {
+
+// The list the bench uses when the configuration names none.
+inline constexpr std::string_view kDefaultDeviceList =
+    "24C02@A0 LM75@90 PCF8574@40 DS1307@D0";
+
+// Builds one device per good entry, in list order. Each bad entry (unknown
+// type, address that is not an even hexadecimal byte, address already
+// taken) is described by one line through `warn`, naming the entry, and
+// left out; the other entries still load. The first 24C02 keeps its
+// contents in `eeprom_file` when that is not empty.
+std::vector<std::unique_ptr<Device>> make_devices(
+    std::string_view list, const std::string& eeprom_file,
+    const std::function<void(std::string_view)>& warn);
+
+}  // namespace sim
