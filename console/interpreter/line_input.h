@@ -1,0 +1,31 @@
+// Reading the console's input lines.
+//
+// When standard input and output are both a terminal, lines are read
+// through libedit: they can be edited, and earlier lines recalled with the
+// arrow keys. Otherwise standard input is read as it comes, byte for byte,
+// and libedit is not involved. Either way the prompt is on the terminal
+// before the console waits, and an end signal ends the wait.
+#pragma once
+
+#include <cstddef>
+
+namespace line_input {
+
+enum class Outcome {
+  line,      // a line, without its line end, is in the buffer
+  overlong,  // the line did not fit; all of it has been read and dropped
+  ended,     // no more input, or an end signal (end_signals::received())
+};
+
+// Chooses terminal editing or plain reading; call once, before read_line.
+void open(const char* program_name);
+// Gives the terminal back as it was.
+void close();
+
+// Shows `prompt`, then reads one line into `buffer` (capacity bytes, the
+// line at most capacity - 1 of them, zero-terminated) and sets `length`.
+// A last line without its line end counts as a line.
+Outcome read_line(const char* prompt, char* buffer, std::size_t capacity,
+                  std::size_t& length);
+
+}  // namespace line_input
