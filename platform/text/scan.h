@@ -4,7 +4,14 @@
 // 0x/0X prefix, then digits up to the first other character.
 //
 // Values are accumulated modulo 2^32, so the low 16 and 8 bits that callers
-// keep are always those of the number as written, however long it is.
+// keep are always those of the number as written, however long it is
+// ("65538" keeps 2 in its low 16 bits; "-1" is 0xFFFFFFFF, low byte 255).
+//
+// The edges, as in C: a sign must be followed directly by the number, so a
+// lone sign, "+ 5" or "-x" is no number; a sign is also allowed before a
+// hexadecimal number ("-5" is 0xFFFFFFFB, "-0x5" likewise); "0x" not
+// followed by a hexadecimal digit is the number 0 (the scan stops at the
+// "x"); in decimal, "0x40" is 0.
 #pragma once
 
 #include <cstdint>
