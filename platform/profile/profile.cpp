@@ -1,1 +1,51 @@
-// (scaffold: filled in by its module's work)
+// The private-profile calls: one key read or written per call, the file
+// read afresh each time.
+#include "platform/profile/profile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "platform/profile/ini_text.h"
+#include "platform/profile/stored_file.h"
+
+namespace profile {
+
+std::size_t get(const std::string& path, const char* section, const char* key,
+                const char* fallback, char* buffer, std::size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  std::optional<std::string> value;
+  if (section != nullptr && key != nullptr) {
+    const storage::Contents file = storage::read_whole(path);
+    if (file.presence == storage::Presence::present) {
+      value = ini::lookup(file.text, section, key);
+    }
+  }
+  const std::string_view text =
+      value ? std::string_view(*value) : std::string_view(fallback ? fallback : "");
+  const std::size_t length = std::min(text.size(), size - 1);
+  // memmove: a caller may pass its own buffer as the fallback.
+  std::memmove(buffer, text.data(), length);
+  buffer[length] = '\0';
+  return length;
+}
+
+std::size_t get(const char* section, const char* key, const char* fallback,
+                char* buffer, std::size_t size) {
+  return get(file_path(), section, key, fallback, buffer, size);
+}
+
+bool put(const std::string& path, const char* section, const char* key,
+         const char* value) {
+  if (section == nullptr || key == nullptr || value == nullptr) return false;
+  if (!ini::storable(section, key, value)) return false;
+  return storage::update(path, [&](std::string_view old) {
+    return ini::with_value(old, section, key, value);
+  });
+}
+
+bool put(const char* section, const char* key, const char* value) {
+  return put(file_path(), section, key, value);
+}
+
+}  // namespace profile

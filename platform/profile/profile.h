@@ -17,8 +17,9 @@
 namespace profile {
 
 // Where the configuration file is: the path in the environment variable
-// I2C_INI when it is set, otherwise the file of the current directory whose
-// name is "I2C.INI" in any letter case ("I2C.INI" when none exists yet).
+// I2C_INI when it is set and not empty, otherwise the file of the current
+// directory whose name is "I2C.INI" in any letter case ("I2C.INI" itself
+// first, else the lowest name in byte order; "I2C.INI" when none exists).
 std::string file_path();
 
 // Copies the value of `key` in `section` into `buffer` (capacity `size`,
@@ -36,8 +37,13 @@ std::size_t get(const std::string& path, const char* section, const char* key,
 // section at the end of the file, creating the file when it is missing.
 // Every other byte of the file is kept. The file is replaced atomically and
 // writers in different processes are serialised, so the file is never torn
-// and no writer loses another's key. Returns false (file unchanged) when the
-// file cannot be written.
+// and no writer loses another's key. A symbolic link is written through.
+// New lines take the file's line end (CRLF or LF). A value that would lose
+// blanks or quotes on reading is written inside double quotes.
+// Returns false (file unchanged) when the file cannot be written, or when
+// the names or value cannot be stored as given: a line break anywhere, a
+// ']' in the section, an empty key, a key holding '=' or starting with
+// ';' or '['.
 bool put(const char* section, const char* key, const char* value);
 bool put(const std::string& path, const char* section, const char* key,
          const char* value);

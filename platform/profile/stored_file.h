@@ -1,0 +1,35 @@
+// Reading a configuration file, and replacing it safely while other
+// processes read and write it too.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace profile::storage {
+
+enum class Presence { present, missing, unusable };
+
+struct Contents {
+  Presence presence = Presence::missing;
+  std::string text;
+};
+
+// The whole file. Only a regular file (or a link to one) that can be read
+// is present; a directory, a device or a pipe is unusable, never waited on.
+Contents read_whole(const std::string& path);
+
+// Replaces the file's text with edit(old text), where a missing file reads
+// as empty and is created. Writers of one folder take turns under a lock on
+// the folder, which outlives the renames that replace the file; the new
+// text goes to a temporary file beside it, which is renamed over the file,
+// so readers and a writer killed half-way only ever leave old or new text.
+// A symbolic link is followed and its target replaced, keeping the link.
+// The file keeps its permission bits. False, with nothing changed, when
+// the file cannot be read, is not writable, or the new text cannot be
+// written.
+bool update(const std::string& path,
+            const std::function<std::string(std::string_view)>& edit);
+
+}  // namespace profile::storage
