@@ -8,6 +8,11 @@
 // The environment variable TARNWICK_SEM_PREFIX, when set, is put before
 // every name. It exists for tests, which need locks of their own that
 // neither disturb each other nor a real user of the bus on the machine.
+//
+// Each name lives in one System V semaphore set of one semaphore. Its key is
+// the FNV-1a 32-bit hash of the bytes of the prefixed name (no terminator),
+// with the top bit cleared; a result of 0 (IPC_PRIVATE) becomes 1. Every
+// process that shares a bus must therefore share one IPC namespace.
 #pragma once
 
 namespace bus_semaphore {
@@ -28,11 +33,18 @@ Handle create(const char* name);
 
 // Takes the count, waiting at most `timeout_ms` for it. False on time-out
 // or error (an empty handle always fails). A process that already holds the
-// count waits like everyone else and times out.
+// count waits like everyone else and times out. A signal arriving meanwhile
+// neither shortens nor ends the wait. When the semaphore was removed from
+// the system under the handle, the handle is opened again (re-created if
+// need be) and the wait goes on.
 bool wait(Handle& handle, int timeout_ms);
 
 // Gives one count back. False, with nothing changed, when the count is
-// already at its maximum of 1 or the handle is empty.
+// already at its maximum of 1 or the handle is empty. The count may be
+// given back by any thread of the process that took it, but not by another
+// process: there the release fails and changes nothing, because the kernel
+// gives a dead holder's count back on its own and would otherwise give it
+// back twice.
 bool release(Handle& handle);
 
 // Closes the handle; the semaphore itself stays for other processes.
@@ -41,7 +53,12 @@ void close(Handle& handle);
 // Removes the semaphore of that name from the system (tests, clean-up).
 bool remove(const char* name);
 
-// The key under which the semaphore of that name lives, prefix included.
+// The key under which the semaphore of that name lives, prefix included;
+// 0 for a null name.
 int key_for(const char* name);
+
+// How many waits (threads of any process) are blocked on the count now;
+// -1 for an empty or stale handle. For measurements and tests.
+int waiters(const Handle& handle);
 
 }  // namespace bus_semaphore
