@@ -1,1 +1,101 @@
-// (scaffold: filled in by its module's work)
+// The simulated PC: the configured slave devices on one bus, and the two
+// masters that reach it from the I/O ports, the PCF8584 card through the
+// bus's byte face and the parallel port through its line face.
+#include "sim/bench/bench.h"
+
+#include "sim/bus/i2c_bus.h"
+#include "sim/bus/waveform.h"
+#include "sim/card/pcf8584_model.h"
+#include "sim/devices/device_list.h"
+#include "sim/parport/parport_model.h"
+
+namespace sim {
+
+namespace {
+
+using Sink = std::function<void(std::string_view)>;
+
+std::string hex_text(unsigned value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value & 0xF]);
+    value >>= 4;
+  } while (value != 0);
+  return text;
+}
+
+}  // namespace
+
+struct Bench::Parts {
+  Parts(const BenchConfig& config, Sink warn_sink)
+      : warn(std::move(warn_sink)),
+        card(bus, CardFaults{config.bus_busy, config.bus_error,
+                             config.pin_polls}),
+        parport(bus, config.adapter_status, config.sda_stuck) {}
+
+  Sink warn;
+  Bus bus;
+  Pcf8584Model card;
+  ParportModel parport;
+};
+
+Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
+  if (!warn) warn = [](std::string_view) {};
+  parts_ = std::make_unique<Parts>(config, std::move(warn));
+  Parts& parts = *parts_;
+  if (violation) parts.bus.on_violation(std::move(violation));
+
+  for (auto& device : make_devices(config.devices, config.eeprom_file, parts.warn)) {
+    parts.bus.attach(std::move(device));
+  }
+  if (!config.waveform.empty()) {
+    std::string error;
+    if (auto waveform = Waveform::open(config.waveform, &error)) {
+      parts.bus.record_waveform(std::move(waveform));
+    } else {
+      parts.warn(error + "; no waveform is recorded");
+    }
+  }
+
+  // Two decoders on one port would both drive the data bus; the card was
+  // there first, so it keeps the ports they share.
+  const unsigned card_end = config.card_base + 1u;
+  const unsigned parport_end = config.parport_base + 2u;
+  if (config.card_base <= parport_end && config.parport_base <= card_end) {
+    parts.warn("Card Base " + hex_text(config.card_base) + " and Parport Base " +
+               hex_text(config.parport_base) +
+               " overlap; the card answers at the ports they share");
+  }
+
+  bus_ = &parts.bus;
+  card_ = &parts.card;
+  parport_ = &parts.parport;
+  card_base_ = config.card_base;
+  parport_base_ = config.parport_base;
+}
+
+// The bus closes its waveform, and the EEPROM has saved each page as it
+// was programmed.
+Bench::~Bench() = default;
+
+Bus& Bench::bus() { return *bus_; }
+
+std::uint8_t Bench::read(std::uint16_t port) {
+  bus_->tick();
+  const unsigned card_reg = static_cast<std::uint16_t>(port - card_base_);
+  if (card_reg < 2) return card_->read(card_reg);
+  const unsigned parport_reg = static_cast<std::uint16_t>(port - parport_base_);
+  if (parport_reg < 3) return parport_->read(parport_reg);
+  return 0xFF;  // nothing decodes the port: the ISA bus floats high
+}
+
+void Bench::write(std::uint16_t port, std::uint8_t value) {
+  bus_->tick();
+  const unsigned card_reg = static_cast<std::uint16_t>(port - card_base_);
+  if (card_reg < 2) return card_->write(card_reg, value);
+  const unsigned parport_reg = static_cast<std::uint16_t>(port - parport_base_);
+  if (parport_reg < 3) parport_->write(parport_reg, value);
+}
+
+}  // namespace sim

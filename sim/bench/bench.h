@@ -37,11 +37,18 @@ class Bench {
  public:
   // `warn` receives one line per configuration problem (bad device entry);
   // `violation` receives the bus's protocol-violation lines.
+  // Either may be empty.
   Bench(const BenchConfig& config,
         std::function<void(std::string_view)> warn,
         std::function<void(std::string_view)> violation);
+  // Closes the waveform; the EEPROM file is up to date at every STOP.
   ~Bench();
+  Bench(const Bench&) = delete;
+  Bench& operator=(const Bench&) = delete;
 
+  // One port access each, and one time step of the bus. The card decodes
+  // card base and card base + 1, the parallel port parport base to
+  // parport base + 2; every other port reads 0xFF and ignores writes.
   std::uint8_t read(std::uint16_t port);
   void write(std::uint16_t port, std::uint8_t value);
 
@@ -50,6 +57,12 @@ class Bench {
  private:
   struct Parts;
   std::unique_ptr<Parts> parts_;
+  // The per-access path uses these, not the parts behind the pointer.
+  Bus* bus_;
+  Pcf8584Model* card_;
+  ParportModel* parport_;
+  std::uint16_t card_base_;
+  std::uint16_t parport_base_;
 };
 
 }  // namespace sim

@@ -18,9 +18,20 @@ class ParportModel {
   std::uint8_t read(unsigned reg);
   void write(unsigned reg, std::uint8_t value);
 
+  static constexpr unsigned kDataReg = 0;
+  static constexpr unsigned kStatusReg = 1;
+  static constexpr unsigned kControlReg = 2;
+
  private:
+  void drive_lines();
+
   Bus& bus_;
-  // The implementation adds the registers and its line-master id here.
+  int line_master_;
+  std::uint8_t adapter_status_;
+  // A real port's data and control latches power up with every output low
+  // except the control lines that idle high; both I2C lines start released.
+  std::uint8_t data_ = 0x00;
+  std::uint8_t control_ = 0x0C;
 };
 
 }  // namespace sim

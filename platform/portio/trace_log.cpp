@@ -1,0 +1,72 @@
+#include "platform/portio/trace_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/portio/stderr_line.h"
+
+namespace portio {
+
+std::unique_ptr<TraceLog> TraceLog::open(const std::string& path,
+                                         std::string& error) {
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return nullptr;
+  }
+  return std::unique_ptr<TraceLog>(new TraceLog(fd, path));
+}
+
+TraceLog::TraceLog(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+TraceLog::~TraceLog() {
+  if (!pending_.empty()) append_pending();
+  flush();
+  ::close(fd_);
+}
+
+void TraceLog::violation(std::string_view line) {
+  pending_.append(line);
+  if (pending_.empty() || pending_.back() != '\n') pending_.push_back('\n');
+}
+
+void TraceLog::append_pending() {
+  std::string lines;
+  lines.swap(pending_);
+  append(lines);
+}
+
+void TraceLog::append(std::string_view text) {
+  while (!text.empty()) {
+    if (used_ == kBufferSize) flush();
+    const std::size_t room = kBufferSize - used_;
+    const std::size_t part = text.size() < room ? text.size() : room;
+    std::memcpy(buffer_ + used_, text.data(), part);
+    used_ += part;
+    text.remove_prefix(part);
+  }
+}
+
+void TraceLog::flush() {
+  std::size_t done = 0;
+  while (done < used_ && !write_failed_) {
+    const ssize_t wrote = ::write(fd_, buffer_ + done, used_ - done);
+    if (wrote < 0) {
+      if (errno == EINTR) continue;
+      // Keep running the bus; the trace is what is lost, and the user is
+      // told so once.
+      write_failed_ = true;
+      stderr_line("cannot write the port trace " + path_ + " (" +
+                  std::strerror(errno) + "); later accesses are not traced");
+      break;
+    }
+    done += static_cast<std::size_t>(wrote);
+  }
+  used_ = 0;
+}
+
+}  // namespace portio

@@ -1,0 +1,161 @@
+// Section "Simulation" of the configuration file: what the bench holds and
+// which faults it shows. A value that cannot be used is reported in one line
+// and its default applies, so a typo never leaves the bench half-built.
+#include <array>
+#include <cctype>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/profile/profile.h"
+#include "sim/bench/bench.h"
+
+namespace sim {
+
+namespace {
+
+constexpr const char* kSection = "Simulation";
+constexpr std::size_t kValueSize = 1024;  // a device list or a path
+
+using Warn = std::function<void(std::string_view)>;
+
+std::string trimmed(const std::string& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
+  while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
+  return text.substr(first, last - first);
+}
+
+// The value of `key`, or nothing when the key (or the file) is missing.
+std::optional<std::string> value_of(const char* key) {
+  // Two different fallbacks tell a missing key from one that holds either.
+  std::array<char, kValueSize> first{};
+  profile::get(kSection, key, "\x01", first.data(), first.size());
+  if (std::string(first.data()) != "\x01") return std::string(first.data());
+  std::array<char, kValueSize> second{};
+  profile::get(kSection, key, "\x02", second.data(), second.size());
+  if (std::string(second.data()) != "\x02") return std::string(second.data());
+  return std::nullopt;
+}
+
+// The whole text as one number in `base` (hexadecimal may carry 0x), or
+// nothing when anything else is in it or it exceeds `max`.
+std::optional<std::uint32_t> whole_number(const std::string& raw, int base,
+                                          std::uint32_t max) {
+  std::string text = trimmed(raw);
+  if (base == 16 && text.size() > 2 && text[0] == '0' &&
+      (text[1] == 'x' || text[1] == 'X')) {
+    text.erase(0, 2);
+  }
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    int digit = -1;
+    if (std::isdigit(u)) digit = c - '0';
+    else if (base == 16 && std::isxdigit(u)) digit = std::toupper(u) - 'A' + 10;
+    if (digit < 0) return std::nullopt;
+    value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+    if (value > max) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+class SectionReader {
+ public:
+  explicit SectionReader(const Warn& warn)
+      : warn_(warn), where_("in section \"Simulation\" of " + profile::file_path()) {}
+
+  void text(const char* key, std::string& target) {
+    if (auto value = value_of(key)) target = trimmed(*value);
+  }
+
+  void hex(const char* key, std::uint16_t& target, std::uint32_t max,
+           const char* meaning) {
+    const auto value = value_of(key);
+    if (!value) return;
+    if (const auto number = whole_number(*value, 16, max)) {
+      target = static_cast<std::uint16_t>(*number);
+      return;
+    }
+    reject(key, *value, meaning, hex_text(target));
+  }
+
+  void hex_byte(const char* key, std::uint8_t& target, std::uint8_t allowed,
+                const char* meaning) {
+    const auto value = value_of(key);
+    if (!value) return;
+    const auto number = whole_number(*value, 16, 0xFF);
+    if (number && (*number & ~static_cast<std::uint32_t>(allowed)) == 0) {
+      target = static_cast<std::uint8_t>(*number);
+      return;
+    }
+    reject(key, *value, meaning, hex_text(target));
+  }
+
+  void flag(const char* key, bool& target) {
+    const auto value = value_of(key);
+    if (!value) return;
+    const std::string text = trimmed(*value);
+    if (text == "0" || text == "1") {
+      target = text == "1";
+      return;
+    }
+    reject(key, *value, "0 or 1", target ? "1" : "0");
+  }
+
+  void count(const char* key, int& target, const char* meaning) {
+    const auto value = value_of(key);
+    if (!value) return;
+    if (const auto number = whole_number(*value, 10, 0x7FFFFFFF)) {
+      target = static_cast<int>(*number);
+      return;
+    }
+    reject(key, *value, meaning, std::to_string(target));
+  }
+
+ private:
+  static std::string hex_text(unsigned value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    do {
+      text.insert(text.begin(), kDigits[value & 0xF]);
+      value >>= 4;
+    } while (value != 0);
+    return text;
+  }
+
+  void reject(const char* key, const std::string& value, const char* meaning,
+              const std::string& fallback) {
+    warn_(std::string(key) + " = \"" + value + "\" " + where_ + " is not " +
+          meaning + "; using " + fallback);
+  }
+
+  const Warn& warn_;
+  std::string where_;
+};
+
+}  // namespace
+
+BenchConfig BenchConfig::load(const Warn& warn) {
+  BenchConfig config;
+  SectionReader section(warn);
+  section.text("Devices", config.devices);
+  section.text("EEPROM File", config.eeprom_file);
+  section.text("Waveform", config.waveform);
+  section.hex("Card Base", config.card_base, 0xFFFE,
+              "a hexadecimal port from 0 to FFFE");
+  section.hex("Parport Base", config.parport_base, 0xFFFD,
+              "a hexadecimal port from 0 to FFFD");
+  section.flag("Bus Busy", config.bus_busy);
+  section.flag("Bus Error", config.bus_error);
+  section.count("PIN Polls", config.pin_polls,
+                "a decimal count of 0 or more");
+  section.hex_byte("Adapter Status", config.adapter_status, 0x70,
+                   "a hexadecimal value of status bits 4 to 6 (00 to 70)");
+  section.flag("SDA Stuck", config.sda_stuck);
+  return config;
+}
+
+}  // namespace sim
