@@ -1,0 +1,183 @@
+// Bit-banged I2C over three line routines. The master never reads the clock
+// back: no clock stretching, no bus-busy test, no arbitration. Every bit is
+// spaced by port delays, three per bit; nothing sleeps.
+#include "library/adapters/parallel/parallel_bus.h"
+
+#include "library/frame/library_state.h"
+
+namespace parallel_bus {
+namespace {
+
+constexpr int kBitsPerByte = 8;
+constexpr int kSettleDelays = 10;
+constexpr std::uint8_t kReadBit = 0x01;
+constexpr std::uint8_t kWriteAddressMask = 0xFE;
+
+std::int16_t bus_open = 0;
+// Set once a byte has moved since the last start condition: the next
+// address byte then needs a repeated start first.
+std::int16_t traffic = 0;
+std::int16_t last_address = 0;
+
+void delay() { frame::port_delay(); }
+
+// Entered from the idle bus (or the end of a stop), both lines high.
+void start_sequence(const Lines& lines) {
+  lines.write_data(kLow);  // SDA falls while SCL is high: start condition
+  lines.write_clock(kHigh);
+  delay();
+  lines.write_data(kLow);
+  lines.write_clock(kLow);
+  delay();
+}
+
+// Entered with SCL low, as every byte leaves it.
+void stop_sequence(const Lines& lines) {
+  lines.write_data(kHigh);
+  delay();
+  lines.write_data(kLow);
+  lines.write_clock(kLow);
+  delay();
+  lines.write_data(kLow);
+  lines.write_clock(kHigh);
+  delay();
+  lines.write_data(kHigh);  // SDA rises while SCL is high: stop condition
+  delay();
+}
+
+// Bus free time after a stop condition.
+void settle_wait() {
+  for (int i = 0; i < kSettleDelays; ++i) delay();
+}
+
+// Gives the acknowledge bit: 0 when the slave pulled SDA low, 1 when not.
+std::uint8_t byte_out(const Lines& lines, std::uint8_t byte) {
+  for (int bit = kBitsPerByte - 1; bit >= 0; --bit) {
+    lines.write_data(static_cast<std::uint8_t>((byte >> bit) & 1U));
+    lines.write_clock(kLow);
+    delay();
+    lines.write_clock(kHigh);  // the slave samples SDA on this edge
+    delay();
+    lines.write_clock(kLow);
+    delay();
+  }
+  // SDA released so that the slave can pull it low for the ninth clock.
+  lines.write_data(kHigh);
+  lines.write_clock(kLow);
+  lines.write_clock(kHigh);
+  delay();
+  const std::uint8_t acknowledge = lines.read_data();
+  lines.write_clock(kLow);
+  delay();
+  delay();
+  traffic = 1;
+  return acknowledge;
+}
+
+// `acknowledge` 1 answers the byte with ACK (the slave goes on), any other
+// value with NACK (the slave lets go of SDA for a stop or restart).
+std::uint8_t byte_in(const Lines& lines, std::int16_t acknowledge) {
+  std::uint8_t value = 0;
+  for (int bit = 0; bit < kBitsPerByte; ++bit) {
+    lines.write_data(kHigh);  // released: the slave drives the bit
+    lines.write_clock(kLow);
+    delay();
+    lines.write_clock(kHigh);
+    delay();
+    value = static_cast<std::uint8_t>((value << 1) | (lines.read_data() & 1U));
+    lines.write_clock(kLow);
+    delay();
+  }
+  delay();
+  lines.write_data(kLow);
+  lines.write_clock(kLow);
+  lines.write_data(acknowledge == 1 ? kLow : kHigh);
+  lines.write_clock(kHigh);
+  delay();
+  lines.write_clock(kLow);
+  delay();
+  lines.write_data(kHigh);
+  traffic = 1;
+  delay();
+  delay();
+  return value;
+}
+
+}  // namespace
+
+std::int16_t start(const Lines& lines) {
+  if (bus_open == 0) {
+    if (!frame::take_slot(frame::kParallelSlot)) return kSlotNotObtained;
+  } else {
+    // A restart keeps the slot: this process holds it until the stop.
+    stop_sequence(lines);
+    settle_wait();
+  }
+  start_sequence(lines);
+  traffic = 0;
+  bus_open = 1;
+  return kOk;
+}
+
+std::int16_t stop(const Lines& lines) {
+  if (bus_open == 0) return kOk;
+  stop_sequence(lines);
+  bus_open = 0;
+  settle_wait();
+  frame::give_slot(frame::kParallelSlot);
+  return kOk;
+}
+
+std::int16_t address(const Lines& lines, std::int16_t value) {
+  if (bus_open == 0) return kBusNotOpen;
+  // Every restart is a full stop, settle wait and start; the open bus
+  // cannot fail to restart.
+  if (traffic != 0) start(lines);
+  last_address = value;
+  const std::uint8_t acknowledge =
+      byte_out(lines, static_cast<std::uint8_t>(value));
+  return acknowledge != 0 ? kNotAcknowledged : kOk;
+}
+
+std::int16_t send(const Lines& lines, std::int16_t count,
+                  const std::uint8_t* data) {
+  if (bus_open == 0) return kBusNotOpen;
+  if (count < 0 || (count > 0 && data == nullptr)) return kRefused;
+  if ((last_address & kReadBit) != 0) {
+    const auto write_address =
+        static_cast<std::int16_t>(last_address & kWriteAddressMask);
+    if (address(lines, write_address) != kOk) return kRefused;
+  }
+  std::int16_t acknowledged = 0;
+  while (acknowledged < count) {
+    if (byte_out(lines, data[acknowledged]) != 0) break;
+    ++acknowledged;
+  }
+  return acknowledged;
+}
+
+std::int16_t read(const Lines& lines, std::int16_t count,
+                  std::uint8_t* buffer) {
+  if (bus_open == 0) return kBusNotOpen;
+  if (count < 1 || buffer == nullptr) return kRefused;
+  if ((last_address & kReadBit) == 0) {
+    const auto read_address =
+        static_cast<std::int16_t>(static_cast<std::uint8_t>(last_address | kReadBit));
+    if (address(lines, read_address) != kOk) return kRefused;
+  }
+  for (std::int16_t i = 0; i < count - 1; ++i) buffer[i] = byte_in(lines, 1);
+  buffer[count - 1] = byte_in(lines, 0);
+  return count;
+}
+
+void set_idle(const Lines& lines) {
+  lines.write_data(kHigh);
+  lines.write_clock(kHigh);
+}
+
+void forget_transaction() {
+  bus_open = 0;
+  last_address = 0;
+}
+
+}  // namespace parallel_bus
