@@ -99,7 +99,9 @@ Backend* start() {
     case BackendKind::sim: {
       TraceLog* trace = backend->trace.get();
       std::function<void(std::string_view)> violation;
-      if (trace) violation = [trace](std::string_view line) { trace->violation(line); };
+      if (trace) {
+        violation = [trace](std::string_view line) { trace->violation(line); };
+      }
       backend->bench = std::make_unique<sim::Bench>(
           sim::BenchConfig::load(warn), warn, std::move(violation));
       banner = "simulated bench ";

@@ -76,7 +76,9 @@ PortSettings PortSettings::load(
 
   settings.trace_path = read_value(kSection, "Trace", "");
   settings.parport_device = read_value(kSection, "Parport", "/dev/parport0");
-  if (settings.parport_device.empty()) settings.parport_device = "/dev/parport0";
+  if (settings.parport_device.empty()) {
+    settings.parport_device = "/dev/parport0";
+  }
 
   const std::string base = read_value(kSection, "Parport Base", "378");
   const auto parsed = scan::hexadecimal(base);

@@ -21,7 +21,8 @@ std::unique_ptr<TraceLog> TraceLog::open(const std::string& path,
   return std::unique_ptr<TraceLog>(new TraceLog(fd, path));
 }
 
-TraceLog::TraceLog(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+TraceLog::TraceLog(int fd, std::string path)
+    : fd_(fd), path_(std::move(path)) {}
 
 TraceLog::~TraceLog() {
   if (!pending_.empty()) append_pending();

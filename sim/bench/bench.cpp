@@ -46,7 +46,8 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
   Parts& parts = *parts_;
   if (violation) parts.bus.on_violation(std::move(violation));
 
-  for (auto& device : make_devices(config.devices, config.eeprom_file, parts.warn)) {
+  for (auto& device :
+       make_devices(config.devices, config.eeprom_file, parts.warn)) {
     parts.bus.attach(std::move(device));
   }
   if (!config.waveform.empty()) {
@@ -63,8 +64,8 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
   const unsigned card_end = config.card_base + 1u;
   const unsigned parport_end = config.parport_base + 2u;
   if (config.card_base <= parport_end && config.parport_base <= card_end) {
-    parts.warn("Card Base " + hex_text(config.card_base) + " and Parport Base " +
-               hex_text(config.parport_base) +
+    parts.warn("Card Base " + hex_text(config.card_base) +
+               " and Parport Base " + hex_text(config.parport_base) +
                " overlap; the card answers at the ports they share");
   }
 

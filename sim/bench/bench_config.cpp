@@ -22,8 +22,11 @@ using Warn = std::function<void(std::string_view)>;
 std::string trimmed(const std::string& text) {
   std::size_t first = 0;
   std::size_t last = text.size();
-  while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
-  while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
+  const auto blank = [](char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+  };
+  while (first < last && blank(text[first])) ++first;
+  while (last > first && blank(text[last - 1])) --last;
   return text.substr(first, last - first);
 }
 
@@ -65,7 +68,8 @@ std::optional<std::uint32_t> whole_number(const std::string& raw, int base,
 class SectionReader {
  public:
   explicit SectionReader(const Warn& warn)
-      : warn_(warn), where_("in section \"Simulation\" of " + profile::file_path()) {}
+      : warn_(warn),
+        where_("in section \"Simulation\" of " + profile::file_path()) {}
 
   void text(const char* key, std::string& target) {
     if (auto value = value_of(key)) target = trimmed(*value);
