@@ -64,9 +64,18 @@ void Bus::drive(int id, bool sda, bool scl) {
   set_master(line_masters_[static_cast<std::size_t>(id)], sda, scl);
 }
 
+// The fault is a wire shorted to ground, or freed again, not a master: the
+// slaves read no START or STOP into it and wait for the next real START.
 void Bus::hold_sda_low(bool held) {
+  if (held == sda_held_) return;
   sda_held_ = held;
-  settle();
+  phase_ = Phase::idle;
+  clocks_ = 0;
+  selected_ = nullptr;
+  slave_sda_low_ = false;
+  const bool was_sda = sda_;
+  sda_ = sda_pulls_ == 0 && !sda_held_;
+  if (waveform_ && sda_ != was_sda) waveform_->change(time_, scl_, sda_);
 }
 
 void Bus::set_master(LineMaster& master, bool sda, bool scl) {
@@ -238,7 +247,7 @@ void Bus::byte_lines(bool sda, bool scl) {
 
 void Bus::byte_release_scl(bool sda) {
   byte_lines(sda, true);
-  if (!scl_) report("SCL held low by another master during a byte-face transfer");
+  if (!scl_) report("SCL held low by another master while the controller clocks the bus");
 }
 
 // A controller told to make a condition while the slave still sends (the
@@ -258,13 +267,12 @@ void Bus::start() {
   abandon_unfinished_read("START");
   if (byte_master_.scl_low) {
     byte_lines(true, false);
-    byte_release_scl(true);
   } else if (byte_master_.sda_low) {
     // A START that no byte followed: clock low, then set up again.
     byte_lines(false, false);
     byte_lines(true, false);
-    byte_release_scl(true);
   }
+  byte_release_scl(true);
   byte_lines(false, true);
   byte_lines(false, false);
 }
@@ -304,10 +312,8 @@ std::uint8_t Bus::read(bool ack) {
 void Bus::stop() {
   if (!byte_master_.scl_low && !byte_master_.sda_low) return;
   abandon_unfinished_read("STOP");
-  if (byte_master_.scl_low) {
-    byte_lines(false, false);
-    byte_release_scl(false);
-  }
+  if (byte_master_.scl_low) byte_lines(false, false);
+  byte_release_scl(false);
   byte_lines(true, true);
 }
 
