@@ -18,6 +18,9 @@ std::int16_t bus_open = 0;
 // address byte then needs a repeated start first.
 std::int16_t traffic = 0;
 std::int16_t last_address = 0;
+// Set while a slave that acknowledged a read address has not yet been sent
+// a NACK: it drives SDA with its next data bit whenever SCL falls.
+std::int16_t slave_sending = 0;
 
 void delay() { frame::port_delay(); }
 
@@ -103,6 +106,16 @@ std::uint8_t byte_in(const Lines& lines, std::int16_t acknowledge) {
   return value;
 }
 
+// A slave left sending after its read address may hold SDA low through
+// the clock pulse of the stop sequence, so that no stop condition (and no
+// following start condition or address) reaches the bus. One byte read and
+// answered with NACK makes it let go of the line.
+void release_sending_slave(const Lines& lines) {
+  if (slave_sending == 0) return;
+  byte_in(lines, 0);
+  slave_sending = 0;
+}
+
 }  // namespace
 
 std::int16_t start(const Lines& lines) {
@@ -110,6 +123,7 @@ std::int16_t start(const Lines& lines) {
     if (!frame::take_slot(frame::kParallelSlot)) return kSlotNotObtained;
   } else {
     // A restart keeps the slot: this process holds it until the stop.
+    release_sending_slave(lines);
     stop_sequence(lines);
     settle_wait();
   }
@@ -121,6 +135,7 @@ std::int16_t start(const Lines& lines) {
 
 std::int16_t stop(const Lines& lines) {
   if (bus_open == 0) return kOk;
+  release_sending_slave(lines);
   stop_sequence(lines);
   bus_open = 0;
   settle_wait();
@@ -136,6 +151,7 @@ std::int16_t address(const Lines& lines, std::int16_t value) {
   last_address = value;
   const std::uint8_t acknowledge =
       byte_out(lines, static_cast<std::uint8_t>(value));
+  slave_sending = (value & kReadBit) != 0 && acknowledge == 0 ? 1 : 0;
   return acknowledge != 0 ? kNotAcknowledged : kOk;
 }
 
@@ -167,6 +183,7 @@ std::int16_t read(const Lines& lines, std::int16_t count,
   }
   for (std::int16_t i = 0; i < count - 1; ++i) buffer[i] = byte_in(lines, 1);
   buffer[count - 1] = byte_in(lines, 0);
+  slave_sending = 0;
   return count;
 }
 
@@ -178,6 +195,7 @@ void set_idle(const Lines& lines) {
 void forget_transaction() {
   bus_open = 0;
   last_address = 0;
+  slave_sending = 0;
 }
 
 }  // namespace parallel_bus
