@@ -74,6 +74,9 @@ bool bus_open = false;
 std::int16_t last_address = 0;
 // A START with an address has gone out and no data byte has moved since.
 bool address_phase = false;
+// A read of S0 has started the reception of a byte, which the controller
+// acknowledges: the slave goes on driving SDA for the byte after it.
+bool receiving = false;
 
 std::uint16_t port(unsigned reg) {
   return static_cast<std::uint16_t>(static_cast<std::uint16_t>(frame::base_port) + reg);
@@ -115,15 +118,19 @@ bool bus_free() { return (read_s1() & BB) != 0; }
 
 std::int16_t bus_error() { return (read_s1() & BER) != 0 ? 1 : 0; }
 
-// A receiving slave keeps sending until it gets a NACK: reading S0 with ACK
-// off starts one more byte, which the controller does not acknowledge.
+// A receiving slave keeps sending until it gets a NACK, and a STOP or START
+// made while it drives SDA goes wrong on the wire. Reading S0 with ACK off
+// starts one more byte, which the controller does not acknowledge, and the
+// slave lets go. This is also needed right after a read address, whose
+// dummy read has already started the first byte.
 void terminate_read() {
-  if (!reading() || address_phase) {
+  if (!receiving) {
     return;
   }
   write_s1(kEnableNoAck);
   static_cast<void>(read_s0());
   wait_for_pin();
+  receiving = false;
 }
 
 // A value that is not hexadecimal text (or is empty) keeps the setting.
@@ -151,6 +158,7 @@ std::int16_t init() {
   write_s1(kIdle);
 
   address_phase = false;
+  receiving = false;
   last_address = 0;
   bus_open = false;
   frame::give_slot(frame::kCardSlot);
@@ -212,6 +220,7 @@ std::int16_t address(std::int16_t value) {
   if (reading()) {
     // Reading S0 hands over nothing yet but starts the first data byte.
     static_cast<void>(read_s0());
+    receiving = true;
   }
   return 0;
 }
@@ -257,6 +266,7 @@ std::int16_t read(std::int16_t count, std::uint8_t* buffer) {
     // which the controller acknowledges; the final NACK comes with the next
     // address or stop.
     *buffer = read_s0();
+    receiving = true;
     ++received;
     ++buffer;
     --count;
