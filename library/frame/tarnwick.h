@@ -4,8 +4,29 @@
  * "I2C Device" in I2C.INI: 1 the PCF8584 card, 2 the Philips parallel
  * adapter, 3 the Custom parallel adapter.
  *
- * Every function returns a 16-bit bus result; the codes of each adapter are
- * listed in tarnwick(3). Call from one thread at a time. */
+ * Every function returns a 16-bit bus result. The bus functions pass on the
+ * selected adapter's codes:
+ *
+ *            PCF8584 card                    Philips and Custom adapters
+ *   init     0                               0
+ *   start    0 opened, 1 opened but the      0 opened, 2 adapter held by
+ *            card flags a bus error, 2 not   another transaction
+ *            opened (adapter held by another
+ *            transaction, or bus busy)
+ *   stop     0, 1 bus error flagged          0
+ *   address  0 acknowledged, 3 not,          0 acknowledged, 3 not,
+ *            -1 bus not open                 2 bus not open
+ *   send     bytes written, counting a       bytes acknowledged, 2 bus not
+ *            refused one; -1 refused         open, -1 refused
+ *   read     the count asked for; -1 refused the count, 2 bus not open,
+ *                                            -1 refused
+ *
+ * Send and read refuse (-1) a null pointer with a positive count, and a
+ * slave that does not answer when they turn the direction of the last
+ * address. Counts: the card refuses any count below 1; the parallel
+ * adapters refuse a read count below 1 and a send count below 0, and send
+ * nothing for a count of 0.
+ * Call from one thread at a time. */
 #ifndef TARNWICK_H
 #define TARNWICK_H
 
@@ -35,7 +56,8 @@ TARNWICK_API int16_t I2C_Send(int16_t count, const uint8_t* data);
 TARNWICK_API int16_t I2C_Read(int16_t count, uint8_t* buffer);
 /* I2C_Send of one byte. */
 TARNWICK_API int16_t I2C_SendByte(uint8_t byte);
-/* I2C_Read of one byte: the byte (0..255), or a negative failure code. */
+/* I2C_Read of one byte: the byte (0..255); a negative read result as it
+ * came; -1 for any other result, when no byte was read. */
 TARNWICK_API int16_t I2C_GetByte(void);
 /* Shows the library's version and the adapter in use. */
 TARNWICK_API int16_t I2C_Info(void);

@@ -1,7 +1,11 @@
 // The library as a host sees it: loaded and unloaded with dlopen/dlclose,
 // reached only through its exported names, and starting afresh each load.
 #include <gtest/gtest.h>
+#include <sched.h>
 
+#include <algorithm>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +80,40 @@ TEST(Lifecycle, EachLoadSelectsFromTheConfigurationAgain) {
   harness::Library second;
   const std::string box = harness::capture_stderr([&] { second->I2C_Info(); });
   EXPECT_NE(std::string::npos, box.find("In use : PCF8584 card")) << box;
+}
+
+TEST(Lifecycle, LoadSucceedsWhenNoBusSemaphoreCanBeHad) {
+  harness::Environment env;
+  env.configure({{"I2C Card", {{"Nops", "0"}}}});
+  // In an IPC namespace of its own that allows no semaphore set at all, the
+  // child can neither open nor create any of the three.
+  harness::ChildProcess child([](harness::ChildProcess::Channel& parent) {
+    if (unshare(CLONE_NEWIPC) != 0) {
+      parent.send("skip: no IPC namespace of our own");
+      return 0;
+    }
+    std::ofstream("/proc/sys/kernel/sem") << "250 32000 32 0\n";
+    std::optional<harness::Library> library;
+    std::string boxes = harness::capture_stderr([&] { library.emplace(); });
+    std::replace(boxes.begin(), boxes.end(), '\n', '|');
+    parent.send("boxes " + boxes);
+    parent.send("init " + std::to_string(library->exports().I2C_Init()));
+    parent.send("start " + std::to_string(library->exports().I2C_Start()));
+    return 0;
+  });
+  const std::string first = child.receive().value_or("(no answer)");
+  if (first.rfind("skip", 0) == 0) {
+    GTEST_SKIP() << first;
+  }
+  EXPECT_EQ("boxes [TARNWICK failed]|I2CSEMA0|[TARNWICK failed]|I2CSEMA1|"
+            "[TARNWICK failed]|I2CSEMA2|",
+            first);
+  // Without its semaphore the card behaves as if another process held it:
+  // init does nothing and says 0, start says 2.
+  EXPECT_EQ("init 0", child.receive().value_or("(no answer)"));
+  EXPECT_EQ("start 2", child.receive().value_or("(no answer)"));
+  EXPECT_EQ(0, child.wait());
+  EXPECT_EQ(std::vector<std::string>{}, env.trace()) << "a port was touched";
 }
 
 TEST(Dispatch, AfterSelectingCustomTheNextCallsReachItWithoutTheCard) {
