@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/bus/i2c_bus.h"
@@ -17,8 +18,9 @@ using Events = std::vector<std::string>;
 
 // A slave that writes down every event the bus gives it: "S" START,
 // "A0 w"/"A1 r" when selected, "W12" per byte written (acknowledged unless
-// it is the byte numbered `nack_at`, counted from 1), "R" per byte read
-// (it hands out `first_read`, `first_read` + 1, ...), "P" STOP.
+// it is the byte numbered `nack_at`, counted from 1), "R"
+// each time the bus has it load the next byte to send (it hands out
+// `first_read`, `first_read` + 1, ...), "P" STOP.
 class RecordingSlave : public sim::Device {
  public:
   RecordingSlave(std::uint8_t address, Events& events)
@@ -56,7 +58,9 @@ class RecordingSlave : public sim::Device {
 
 class CardBench {
  public:
-  explicit CardBench(sim::CardFaults faults = {}) : card(bus, faults) {}
+  explicit CardBench(sim::CardFaults faults = {}) : card(bus, faults) {
+    bus.on_violation([this](std::string_view line) { violations.emplace_back(line); });
+  }
 
   RecordingSlave& add_slave(std::uint8_t address) {
     auto slave = std::make_unique<RecordingSlave>(address, events);
@@ -97,6 +101,7 @@ class CardBench {
   }
 
   Events events;
+  std::vector<std::string> violations;  // what the bus found wrong on the wires
   sim::Bus bus;
   sim::Pcf8584Model card;
 };
