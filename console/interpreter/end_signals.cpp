@@ -34,8 +34,6 @@ bool take_pending() {
 
 void install() {
   sigemptyset(&end_set);
-  for (const int number : ending_signals) sigaddset(&end_set, number);
-
   struct sigaction action {};
   action.sa_handler = on_end_signal;
   sigemptyset(&action.sa_mask);
@@ -44,9 +42,11 @@ void install() {
     struct sigaction inherited {};
     sigaction(number, nullptr, &inherited);
     // A signal the starting shell ignores (a background job, nohup) stays
-    // ignored, as for any well-behaved program.
+    // ignored, as for any well-behaved program. It is not held back either:
+    // held back, it would wait as pending instead of being dropped.
     if (inherited.sa_handler == SIG_IGN) continue;
     sigaction(number, &action, nullptr);
+    sigaddset(&end_set, number);
   }
 
   // Output to a reader that went away must not kill the console while it
@@ -56,7 +56,9 @@ void install() {
   sigset_t previous;
   sigprocmask(SIG_BLOCK, &end_set, &previous);
   waiting_mask = previous;
-  for (const int number : ending_signals) sigdelset(&waiting_mask, number);
+  for (const int number : ending_signals) {
+    if (sigismember(&end_set, number) == 1) sigdelset(&waiting_mask, number);
+  }
 }
 
 int received() {

@@ -227,6 +227,14 @@ TEST_F(ConsoleSession, AReadTheLibraryRefusesWithANegativeResultIsNoAck) {
   expect_session("start ;read 2\n", "I2C (0) >Bus opened\nERROR : No ACK.\nI2C (0) >Bus closed\n");
 }
 
+TEST_F(ConsoleSession, AWriteNoSlaveAcknowledgesIsNoAckAndSelectSwitchesAdapters) {
+  // The Philips adapter counts only acknowledged bytes; without an address
+  // the first byte is acknowledged by no one.
+  expect_session("select 2\nstart ;write 1\nclose ;select 1;start ;address 160\n",
+                 "I2C (0) >I2C (0) >Bus opened\nERROR : No ACK.\n"
+                 "I2C (0) >Bus closed\nBus opened\nAddress : 160\nI2C (160) >Bus closed\n");
+}
+
 TEST_F(ConsoleSession, SearchListsTheSlavesInTheProbedRangeAndKeepsTheAddress) {
   expect_session("start ;address 144;search ;mode 1;search\n",
                  "I2C (0) >Bus opened\nAddress : 144\n"
@@ -287,19 +295,34 @@ TEST_F(ConsoleSession, AStartThatFlagsABusErrorGivesTheCardBackForOthers) {
 
 // ---- ending on a signal ----
 
-TEST_F(ConsoleSession, InterruptOrTerminateWithTheBusOpenClosesItFirst) {
-  for (const int number : {SIGINT, SIGTERM}) {
+TEST_F(ConsoleSession, InterruptTerminateOrHangUpWithTheBusOpenClosesItFirst) {
+  for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
     Console console(workspace);
     console.send("start ;address 160\n");
     ASSERT_TRUE(console.wait_for("I2C (160) >")) << console.output_so_far();
     console.signal(number);
     const Ending ending = console.finish();
     EXPECT_EQ(ending.output, banner + "I2C (0) >Bus opened\nAddress : 160\nI2C (160) >Bus closed\n");
-    EXPECT_EQ(ending.exit_status, 128 + number);
+    EXPECT_EQ(ending.exit_status, 128 + number) << "signal " << number;
     EXPECT_EQ(ending.killed_by, 0);
   }
   // No lock is left behind.
   expect_session("start\n", "I2C (0) >Bus opened\nI2C (0) >Bus closed\n");
+}
+
+TEST_F(ConsoleSession, AHangUpTheStartingShellIgnoresStaysIgnored) {
+  // As under nohup: the console inherits the ignored hang-up.
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGHUP, &ignore, &previous);
+  Console console(workspace);
+  sigaction(SIGHUP, &previous, nullptr);
+  ASSERT_TRUE(console.wait_for("I2C (0) >"));
+  console.signal(SIGHUP);
+  console.send("start\n");
+  const Ending ending = console.finish();
+  EXPECT_EQ(ending.output, banner + "I2C (0) >Bus opened\nI2C (0) >Bus closed\n");
+  EXPECT_EQ(ending.exit_status, 0);
 }
 
 TEST_F(ConsoleSession, InterruptWithTheBusClosedEndsSilently) {
