@@ -104,7 +104,7 @@ line_input::Outcome read_line(const char* prompt, char* buffer,
   }
   std::size_t typed = strnlen(line, static_cast<std::size_t>(count));
   if (typed > 0 && line[typed - 1] == '\n') --typed;
-  if (has_non_blank(line, typed)) {
+  if (recall != nullptr && has_non_blank(line, typed)) {
     history(recall, &recall_event, H_ENTER, std::string(line, typed).c_str());
   }
   if (typed + 1 > capacity) return line_input::Outcome::overlong;
