@@ -272,6 +272,9 @@ TEST_F(ConsoleSession, ABusHeldByAnotherConsoleMakesStartReportTheInterfaceBusy)
   Console holder(workspace);
   holder.send("start\n");
   ASSERT_TRUE(holder.wait_for("Bus opened\nI2C (0) >")) << holder.output_so_far();
+  // The stop that follows a failed start must not hand the holder's lock
+  // to the next console.
+  expect_session("start\n", "I2C (0) >ERROR : Interface is busy.\nI2C (0) >");
   expect_session("start\n", "I2C (0) >ERROR : Interface is busy.\nI2C (0) >");
   holder.send("close\n");
   ASSERT_TRUE(holder.wait_for("Bus closed\nI2C (0) >")) << holder.output_so_far();
