@@ -20,8 +20,7 @@ namespace {
 
 using bus_semaphore::Handle;
 using Clock = std::chrono::steady_clock;
-using test_support::exit_status_of;
-using test_support::spawn;
+using test_support::Child;
 
 double ms_since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -88,14 +87,6 @@ TEST_F(BusSemaphore, CreateThenOpenGivesTheSameSemaphore) {
   EXPECT_EQ(create("I2CSEMA1").id, created.id);
 }
 
-TEST_F(BusSemaphore, ClosingAHandleLeavesTheSemaphoreForOthers) {
-  Handle handle = create("I2CSEMA2");
-  const int id = handle.id;
-  bus_semaphore::close(handle);
-  EXPECT_FALSE(handle.valid());
-  EXPECT_EQ(bus_semaphore::open("I2CSEMA2").id, id);
-}
-
 TEST_F(BusSemaphore, ReleaseAtCountOneFailsAndChangesNothing) {
   Handle handle = create("I2CSEMA0");
   ASSERT_TRUE(handle.valid());
@@ -103,8 +94,8 @@ TEST_F(BusSemaphore, ReleaseAtCountOneFailsAndChangesNothing) {
 
   // Had the failed release raised the count to 2, a second holder would get in.
   ASSERT_TRUE(bus_semaphore::wait(handle, 100));
-  const pid_t other = spawn([&] { return bus_semaphore::wait(handle, 100) ? 1 : 0; });
-  EXPECT_EQ(exit_status_of(other), 0) << "another process took a count that was held";
+  Child other([&] { return bus_semaphore::wait(handle, 100) ? 1 : 0; });
+  EXPECT_EQ(other.exit_status(), 0) << "another process took a count that was held";
 
   EXPECT_TRUE(bus_semaphore::release(handle));
   EXPECT_FALSE(bus_semaphore::release(handle)) << "second release of one count";
@@ -124,13 +115,13 @@ TEST_F(BusSemaphore, SecondWaitInOneProcessTimesOutAfterItsTimeout) {
 TEST_F(BusSemaphore, ReleaseFromAnotherThreadGivesTheCountBack) {
   Handle handle = create("I2CSEMA1");
   bool taken = false;
-  std::thread([&] { taken = bus_semaphore::wait(handle, 100); }).join();
+  std::jthread([&] { taken = bus_semaphore::wait(handle, 100); }).join();
   ASSERT_TRUE(taken);
   EXPECT_TRUE(bus_semaphore::release(handle));
   // Free for other processes now, and the process's undo record balanced:
   // the count must be free again once the child that takes it has ended.
-  const pid_t other = spawn([&] { return bus_semaphore::wait(handle, 100) ? 0 : 1; });
-  EXPECT_EQ(exit_status_of(other), 0);
+  Child other([&] { return bus_semaphore::wait(handle, 100) ? 0 : 1; });
+  EXPECT_EQ(other.exit_status(), 0);
   EXPECT_TRUE(bus_semaphore::wait(handle, 100));
   EXPECT_TRUE(bus_semaphore::release(handle));
 }
@@ -138,7 +129,7 @@ TEST_F(BusSemaphore, ReleaseFromAnotherThreadGivesTheCountBack) {
 TEST_F(BusSemaphore, OnlyTheHoldingProcessCanRelease) {
   Handle handle = create("I2CSEMA1");
   test_support::Signal holding;
-  const pid_t holder = spawn([&] {
+  Child holder([&] {
     if (!bus_semaphore::wait(handle, 100)) return 1;
     holding.notify();
     pause();
@@ -149,17 +140,17 @@ TEST_F(BusSemaphore, OnlyTheHoldingProcessCanRelease) {
   // the kernel give the count back twice and lock the bus for good.
   EXPECT_FALSE(bus_semaphore::release(handle));
   EXPECT_FALSE(bus_semaphore::wait(handle, 100)) << "the holder lost its count";
-  kill(holder, SIGKILL);
-  exit_status_of(holder);
+  holder.kill_hard();
+  holder.exit_status();
 
   ASSERT_TRUE(bus_semaphore::wait(handle, 100));
   // A child forked while the parent holds inherits no count to give back.
-  const pid_t child = spawn([&] { return bus_semaphore::release(handle) ? 1 : 0; });
-  EXPECT_EQ(exit_status_of(child), 0) << "a forked child released its parent's count";
+  Child child([&] { return bus_semaphore::release(handle) ? 1 : 0; });
+  EXPECT_EQ(child.exit_status(), 0) << "a forked child released its parent's count";
   EXPECT_TRUE(bus_semaphore::release(handle));
 
-  const pid_t later = spawn([&] { return bus_semaphore::wait(handle, 100) ? 0 : 1; });
-  EXPECT_EQ(exit_status_of(later), 0) << "the slot stayed taken with no holder";
+  Child later([&] { return bus_semaphore::wait(handle, 100) ? 0 : 1; });
+  EXPECT_EQ(later.exit_status(), 0) << "the slot stayed taken with no holder";
 }
 
 TEST_F(BusSemaphore, ContendingProcessesNeverHoldTogether) {
@@ -189,10 +180,10 @@ TEST_F(BusSemaphore, ContendingProcessesNeverHoldTogether) {
     }
     return 0;
   };
-  const pid_t first = spawn(contend);
-  const pid_t second = spawn(contend);
-  EXPECT_EQ(exit_status_of(first), 0);
-  EXPECT_EQ(exit_status_of(second), 0);
+  Child first(contend);
+  Child second(contend);
+  EXPECT_EQ(first.exit_status(), 0);
+  EXPECT_EQ(second.exit_status(), 0);
   EXPECT_EQ(tally->overlaps.load(), 0);
   EXPECT_EQ(tally->acquisitions.load(), 2 * kRounds);
   munmap(memory, sizeof(Tally));
@@ -201,7 +192,7 @@ TEST_F(BusSemaphore, ContendingProcessesNeverHoldTogether) {
 TEST_F(BusSemaphore, KillingTheHolderFreesTheSlotForAWaiterAtOnce) {
   Handle handle = create("I2CSEMA1");
   test_support::Signal holding;
-  const pid_t holder = spawn([&] {
+  Child holder([&] {
     if (!bus_semaphore::wait(handle, 100)) return 1;
     holding.notify();
     pause();
@@ -211,15 +202,15 @@ TEST_F(BusSemaphore, KillingTheHolderFreesTheSlotForAWaiterAtOnce) {
 
   bool taken = false;
   Clock::time_point taken_at;
-  std::thread waiter([&] {
+  std::jthread waiter([&] {
     taken = bus_semaphore::wait(handle, 5000);
     taken_at = Clock::now();
   });
   ASSERT_TRUE(await_waiters(handle, 1));
   const auto killed_at = Clock::now();
-  kill(holder, SIGKILL);
+  holder.kill_hard();
   waiter.join();
-  exit_status_of(holder);
+  holder.exit_status();
 
   ASSERT_TRUE(taken) << "the dead holder's count never came back";
   const double wake_ms = std::chrono::duration<double, std::milli>(taken_at - killed_at).count();
@@ -269,17 +260,23 @@ TEST_F(BusSemaphore, EmptyHandleFailsAtOnce) {
 void on_signal(int) {}
 
 TEST_F(BusSemaphore, SignalsNeitherShortenNorBreakAWait) {
-  struct sigaction action {};
-  action.sa_handler = on_signal;  // no SA_RESTART: the kernel wait is interrupted
-  struct sigaction previous {};
-  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+  // No SA_RESTART: the kernel wait is interrupted and returns EINTR.
+  struct HandlerInstalled {
+    struct sigaction previous {};
+    HandlerInstalled() {
+      struct sigaction action {};
+      action.sa_handler = on_signal;
+      sigaction(SIGUSR1, &action, &previous);
+    }
+    ~HandlerInstalled() { sigaction(SIGUSR1, &previous, nullptr); }
+  } handler;
 
   Handle handle = create("I2CSEMA1");
   ASSERT_TRUE(bus_semaphore::wait(handle, 100));
 
   double timed_out_after = 0;
   bool timed_out_taken = true;
-  std::thread timed_out([&] {
+  std::jthread timed_out([&] {
     const auto start = Clock::now();
     timed_out_taken = bus_semaphore::wait(handle, 200);
     timed_out_after = ms_since(start);
@@ -293,16 +290,15 @@ TEST_F(BusSemaphore, SignalsNeitherShortenNorBreakAWait) {
   EXPECT_GE(timed_out_after, 199.0) << "a signal cut the wait short";
 
   bool taken = false;
-  std::thread waiter([&] { taken = bus_semaphore::wait(handle, 5000); });
+  std::jthread waiter([&] { taken = bus_semaphore::wait(handle, 5000); });
   ASSERT_TRUE(await_waiters(handle, 1));
   pthread_kill(waiter.native_handle(), SIGUSR1);
+  sleep_ms(20);
   ASSERT_TRUE(await_waiters(handle, 1)) << "the wait ended on a signal";
   EXPECT_TRUE(bus_semaphore::release(handle));
   waiter.join();
   EXPECT_TRUE(taken);
   EXPECT_TRUE(bus_semaphore::release(handle));
-
-  sigaction(SIGUSR1, &previous, nullptr);
 }
 
 TEST_F(BusSemaphore, ASemaphoreRemovedUnderItsHandleIsOpenedAgain) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,7 @@
 
 namespace {
 
-using test_support::exit_status_of;
-using test_support::spawn;
+using test_support::Child;
 
 struct Captured {
   std::string out;
@@ -53,9 +53,9 @@ Captured run_captured(const std::vector<std::function<int()>>& bodies,
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {};
   (void)!::write(in[1], input.data(), input.size());
   ::close(in[1]);
-  std::vector<pid_t> children;
+  std::vector<std::unique_ptr<Child>> children;
   for (const auto& body : bodies) {
-    children.push_back(spawn([&] {
+    children.push_back(std::make_unique<Child>([&] {
       dup2(in[0], STDIN_FILENO);
       dup2(out[1], STDOUT_FILENO);
       dup2(err[1], STDERR_FILENO);
@@ -69,8 +69,8 @@ Captured run_captured(const std::vector<std::function<int()>>& bodies,
   ::close(out[0]);
   ::close(err[0]);
   captured.status = 0;
-  for (pid_t child : children) {
-    const int status = exit_status_of(child);
+  for (const auto& child : children) {
+    const int status = child->exit_status();
     if (status != 0) captured.status = status;
   }
   return captured;
@@ -146,7 +146,7 @@ TEST(MessageBox, AStandardErrorNobodyReadsDoesNotKillTheHost) {
   int err[2];
   ASSERT_EQ(pipe(err), 0);
   test_support::Signal reader_gone;
-  const pid_t host = spawn([&] {
+  Child host([&] {
     dup2(err[1], STDERR_FILENO);
     ::close(err[0]);
     ::close(err[1]);
@@ -162,7 +162,7 @@ TEST(MessageBox, AStandardErrorNobodyReadsDoesNotKillTheHost) {
   ::close(err[0]);
   ::close(err[1]);
   reader_gone.notify();
-  EXPECT_EQ(exit_status_of(host), 0) << "-1: killed; 2: SIGPIPE left pending; 3: left blocked";
+  EXPECT_EQ(host.exit_status(), 0) << "-1: killed; 2: SIGPIPE left pending; 3: left blocked";
 }
 
 }  // namespace
