@@ -1,0 +1,1 @@
+# Install rules, pkg-config file and CMake package of the library and the console.
