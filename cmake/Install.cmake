@@ -1,1 +1,84 @@
-# Install rules, pkg-config file and CMake package of the library and the console.
+# What `cmake --install` puts where, and how other programs find it:
+#
+#   lib/libtarnwick.so.4.11.0, .so.4, .so        the bus library
+#   lib/libdlportio.so.1.0.0, .so.1, .so         the port layer it links
+#   include/tarnwick.h                           the ten functions
+#   bin/sondrel                                  the console
+#   lib/pkgconfig/tarnwick.pc                    pkg-config
+#   lib/cmake/Tarnwick/                          find_package(Tarnwick)
+#   share/man/man1/sondrel.1, man3/tarnwick.3    the manual pages
+#   share/doc/Tarnwick/                          I2C.INI.example, examples
+#
+# Runtime component: the shared objects and the console. Development
+# component: the link names, the header, pkg-config and CMake files.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+# Installed binaries find their libraries beside or below them, so an
+# install into any prefix runs without LD_LIBRARY_PATH; the pair moves as
+# one tree.
+set_target_properties(tarnwick dlportio PROPERTIES INSTALL_RPATH "$ORIGIN")
+file(RELATIVE_PATH _tarnwick_bin_to_lib
+     "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
+set_target_properties(sondrel PROPERTIES INSTALL_RPATH "$ORIGIN/${_tarnwick_bin_to_lib}")
+
+# Hosts write #include <tarnwick.h>: the header includes only <stdint.h>.
+target_include_directories(tarnwick INTERFACE
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+
+install(TARGETS tarnwick dlportio
+  EXPORT TarnwickTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    COMPONENT Runtime
+    NAMELINK_COMPONENT Development)
+install(TARGETS sondrel
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+install(FILES ${CMAKE_SOURCE_DIR}/library/frame/tarnwick.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
+
+# CMake package: find_package(Tarnwick) gives Tarnwick::tarnwick.
+set(TARNWICK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tarnwick)
+install(EXPORT TarnwickTargets
+  NAMESPACE Tarnwick::
+  FILE TarnwickTargets.cmake
+  DESTINATION ${TARNWICK_CMAKE_DIR}
+  COMPONENT Development)
+configure_package_config_file(
+  ${CMAKE_CURRENT_LIST_DIR}/TarnwickConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/packaging/TarnwickConfig.cmake
+  INSTALL_DESTINATION ${TARNWICK_CMAKE_DIR})
+# 4.x hosts keep working with any later 4.x: the soname changes with the major.
+write_basic_package_version_file(
+  ${CMAKE_BINARY_DIR}/packaging/TarnwickConfigVersion.cmake
+  VERSION ${PROJECT_VERSION}
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${CMAKE_BINARY_DIR}/packaging/TarnwickConfig.cmake
+  ${CMAKE_BINARY_DIR}/packaging/TarnwickConfigVersion.cmake
+  DESTINATION ${TARNWICK_CMAKE_DIR}
+  COMPONENT Development)
+
+# pkg-config file, written at install time so that it names the prefix
+# actually installed into (cmake --install --prefix ...); see the script.
+set(TARNWICK_PC_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/tarnwick.pc.in)
+set(TARNWICK_PC_STAGED ${CMAKE_BINARY_DIR}/packaging/tarnwick.pc)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/InstallPkgConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/packaging/InstallPkgConfig.cmake @ONLY)
+install(SCRIPT ${CMAKE_BINARY_DIR}/packaging/InstallPkgConfig.cmake
+  COMPONENT Development)
+
+# Manual pages.
+install(FILES ${CMAKE_SOURCE_DIR}/man/sondrel.1
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
+install(FILES ${CMAKE_SOURCE_DIR}/man/tarnwick.3
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT Development)
+
+# The sample configuration file and the example hosts.
+install(FILES ${CMAKE_SOURCE_DIR}/I2C.INI.example
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
+install(FILES
+  ${CMAKE_SOURCE_DIR}/examples/eeprom_dump.c
+  ${CMAKE_SOURCE_DIR}/examples/CMakeLists.txt
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/eeprom_dump.py
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development)
