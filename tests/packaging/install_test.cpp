@@ -1,0 +1,200 @@
+// `cmake --install` into a fresh prefix: the libraries with their links and
+// sonames, the header, the console, pkg-config and CMake package files, and
+// hosts built against them both ways that run on the bench.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/packaging/program_run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using packaging_test::dump_text;
+using packaging_test::eeprom_image;
+using packaging_test::Outcome;
+using packaging_test::prepare_eeprom_bench;
+using packaging_test::read_file;
+using packaging_test::run;
+using packaging_test::Scratch;
+using packaging_test::split_words;
+
+const std::string libdir = INSTALL_LIBDIR;
+
+class Installed : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    install_root = std::make_unique<Scratch>();
+    prefix = install_root->file("prefix");
+    const Outcome outcome = run({CMAKE_COMMAND, "--install", BUILD_DIR, "--prefix", prefix});
+    install_status = outcome.status;
+    install_log = outcome.out + outcome.err;
+  }
+  static void TearDownTestSuite() { install_root.reset(); }
+
+  void SetUp() override { ASSERT_EQ(install_status, 0) << install_log; }
+
+  static std::string in_prefix(const std::string& path) { return prefix + "/" + path; }
+
+  // The dynamic section of an ELF file as readelf shows it.
+  static std::string dynamic_section(const std::string& path) {
+    const Outcome outcome = run({"readelf", "-d", path});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    return outcome.out;
+  }
+
+  // Runs a host built against the prefix on a bench whose EEPROM holds
+  // eeprom_image(); the loader gets no help from the environment.
+  static void expect_dump(const std::vector<std::string>& host,
+                          const std::vector<std::string>& more_environment = {}) {
+    Scratch scratch;
+    prepare_eeprom_bench(scratch);
+    auto environment = scratch.environment();
+    environment.insert(environment.end(), more_environment.begin(), more_environment.end());
+    const Outcome outcome = run(host, {scratch.path(), environment, ""});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, dump_text(eeprom_image()));
+  }
+
+  static std::unique_ptr<Scratch> install_root;
+  static std::string prefix;
+  static int install_status;
+  static std::string install_log;
+};
+
+std::unique_ptr<Scratch> Installed::install_root;
+std::string Installed::prefix;
+int Installed::install_status = -1;
+std::string Installed::install_log;
+
+TEST_F(Installed, LibrariesCarryTheirSonamesAndVersionLinks) {
+  struct Chain {
+    std::string link, soname, file;
+  };
+  for (const Chain& chain : {Chain{"libtarnwick.so", "libtarnwick.so.4", "libtarnwick.so.4.11.0"},
+                             Chain{"libdlportio.so", "libdlportio.so.1", "libdlportio.so.1.0.0"}}) {
+    const fs::path dir = in_prefix(libdir);
+    ASSERT_TRUE(fs::is_symlink(dir / chain.link)) << chain.link;
+    EXPECT_EQ(fs::read_symlink(dir / chain.link).string(), chain.soname);
+    ASSERT_TRUE(fs::is_symlink(dir / chain.soname)) << chain.soname;
+    EXPECT_EQ(fs::read_symlink(dir / chain.soname).string(), chain.file);
+    EXPECT_TRUE(fs::is_regular_file(dir / chain.file)) << chain.file;
+    EXPECT_NE(dynamic_section((dir / chain.file).string())
+                  .find("Library soname: [" + chain.soname + "]"),
+              std::string::npos)
+        << chain.file;
+  }
+}
+
+TEST_F(Installed, BinariesFindTheirLibrariesInsideThePrefix) {
+  const std::string library = dynamic_section(in_prefix(libdir + "/libtarnwick.so.4"));
+  EXPECT_NE(library.find("Shared library: [libdlportio.so.1]"), std::string::npos) << library;
+  EXPECT_NE(library.find("Library runpath: [$ORIGIN]"), std::string::npos) << library;
+  const std::string console = dynamic_section(in_prefix("bin/sondrel"));
+  EXPECT_NE(console.find("Library runpath: [$ORIGIN/../" + libdir + "]"), std::string::npos)
+      << console;
+  EXPECT_EQ(console.find(BUILD_DIR), std::string::npos) << "build tree left in the RPATH";
+}
+
+TEST_F(Installed, HeaderConsoleManPagesAndPackageFilesAreInPlace) {
+  EXPECT_EQ(read_file(in_prefix("include/tarnwick.h")),
+            read_file(SOURCE_DIR "/library/frame/tarnwick.h"));
+  for (const std::string& path :
+       {std::string("bin/sondrel"), libdir + "/pkgconfig/tarnwick.pc",
+        libdir + "/cmake/Tarnwick/TarnwickConfig.cmake",
+        libdir + "/cmake/Tarnwick/TarnwickConfigVersion.cmake",
+        libdir + "/cmake/Tarnwick/TarnwickTargets.cmake", std::string("share/man/man1/sondrel.1"),
+        std::string("share/man/man3/tarnwick.3"), std::string("share/doc/Tarnwick/I2C.INI.example"),
+        std::string("share/doc/Tarnwick/examples/eeprom_dump.c"),
+        std::string("share/doc/Tarnwick/examples/eeprom_dump.py")}) {
+    EXPECT_TRUE(fs::exists(in_prefix(path))) << path;
+  }
+  EXPECT_EQ(::access(in_prefix("bin/sondrel").c_str(), X_OK), 0);
+}
+
+TEST_F(Installed, TheHeaderCompilesAloneAsCAndAsCxx) {
+  Scratch scratch;
+  scratch.write("host.c",
+                "#include <tarnwick.h>\n"
+                "int main(void) { uint8_t b = 0; return I2C_Send(1, &b) + I2C_GetByte(); }\n");
+  for (const std::vector<std::string>& compiler :
+       {std::vector<std::string>{C_COMPILER, "-x", "c", "-std=c99"},
+        std::vector<std::string>{CXX_COMPILER, "-x", "c++", "-std=c++11"}}) {
+    std::vector<std::string> argv = compiler;
+    for (const char* flag : {"-Wall", "-Wextra", "-Werror", "-pedantic", "-fsyntax-only"}) {
+      argv.push_back(flag);
+    }
+    argv.push_back("-I" + in_prefix("include"));
+    argv.push_back(scratch.file("host.c"));
+    const Outcome outcome = run(argv);
+    EXPECT_EQ(outcome.status, 0) << compiler[2] << ":\n" << outcome.err;
+  }
+}
+
+TEST_F(Installed, AHostBuiltWithOnlyPkgConfigRunsOnTheBench) {
+  Scratch scratch;
+  const std::vector<std::string> search{"PKG_CONFIG_PATH=" + in_prefix(libdir + "/pkgconfig")};
+  const Outcome flags = run({"pkg-config", "--cflags", "--libs", "tarnwick"}, {"", search, ""});
+  ASSERT_EQ(flags.status, 0) << flags.err;
+  const Outcome version = run({"pkg-config", "--modversion", "tarnwick"}, {"", search, ""});
+  EXPECT_EQ(version.out, "4.11.0\n");
+
+  std::vector<std::string> argv{C_COMPILER, SOURCE_DIR "/examples/eeprom_dump.c", "-o",
+                                scratch.file("eeprom_dump")};
+  for (const std::string& word : split_words(flags.out)) argv.push_back(word);
+  const Outcome built = run(argv);
+  ASSERT_EQ(built.status, 0) << built.err;
+  expect_dump({scratch.file("eeprom_dump")});
+}
+
+TEST_F(Installed, AHostBuiltWithFindPackageRunsOnTheBench) {
+  Scratch scratch;
+  const Outcome configured =
+      run({CMAKE_COMMAND, "-S", SOURCE_DIR "/examples", "-B", scratch.file("build"), "-G",
+           CMAKE_GENERATOR, "-DCMAKE_PREFIX_PATH=" + prefix, "-DCMAKE_C_COMPILER=" C_COMPILER});
+  ASSERT_EQ(configured.status, 0) << configured.out << configured.err;
+  const Outcome built = run({CMAKE_COMMAND, "--build", scratch.file("build")});
+  ASSERT_EQ(built.status, 0) << built.out << built.err;
+  expect_dump({scratch.file("build/eeprom_dump")});
+}
+
+TEST_F(Installed, TheConsoleAndThePythonHostRunFromThePrefix) {
+  Scratch scratch;
+  scratch.write("I2C.INI", "[I2C Card]\nNops = 0\n");
+  const Outcome console = run({in_prefix("bin/sondrel")},
+                              {scratch.path(), scratch.environment(),
+                               "start ;address 160;write 0,7,9;close\n"
+                               "start ;address 160;write 0;read 2;quit\n"});
+  EXPECT_EQ(console.status, 0) << console.err;
+  EXPECT_NE(console.out.find("Read from slave : 7 9 \n"), std::string::npos) << console.out;
+
+  expect_dump({PYTHON3, in_prefix("share/doc/Tarnwick/examples/eeprom_dump.py")},
+              {"LD_LIBRARY_PATH=" + in_prefix(libdir)});
+}
+
+TEST_F(Installed, AStagedInstallStaysBelowDestdirAndNamesTheFinalPrefix) {
+  Scratch scratch;
+  struct Case {
+    std::string prefix;
+    bool rpath_expected;
+  };
+  const std::string private_prefix = "/opt/tarnwick-staging-" + std::to_string(::getpid());
+  for (const Case& c : {Case{private_prefix, true}, Case{"/usr", false}}) {
+    const std::string stage = scratch.file("stage" + std::to_string(c.rpath_expected));
+    const Outcome outcome = run({CMAKE_COMMAND, "--install", BUILD_DIR, "--prefix", c.prefix},
+                                {"", {"DESTDIR=" + stage}, ""});
+    ASSERT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    const std::string pc = read_file(stage + c.prefix + "/" + libdir + "/pkgconfig/tarnwick.pc");
+    EXPECT_NE(pc.find("prefix=" + c.prefix + "\n"), std::string::npos) << pc;
+    EXPECT_EQ(pc.find("-Wl,-rpath,${libdir}") != std::string::npos, c.rpath_expected) << pc;
+    EXPECT_TRUE(fs::exists(stage + c.prefix + "/bin/sondrel"));
+  }
+  EXPECT_FALSE(fs::exists(private_prefix)) << "the install wrote outside DESTDIR";
+}
+
+}  // namespace

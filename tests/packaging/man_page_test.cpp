@@ -1,0 +1,126 @@
+// The manual pages: clean for both man page checkers, rendered by man, and
+// in step with the header and the console they describe.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/packaging/program_run.h"
+
+namespace {
+
+using packaging_test::Outcome;
+using packaging_test::read_file;
+using packaging_test::run;
+using packaging_test::Scratch;
+
+const std::vector<std::string> pages{SOURCE_DIR "/man/sondrel.1", SOURCE_DIR "/man/tarnwick.3"};
+
+// Plain text of a page as man shows it, without bold and underline.
+std::string rendered(const std::string& page) {
+  const Outcome outcome = run({"man", "--warnings", "-E", "ascii", "-l", page},
+                              {"", {"MANWIDTH=200", "MAN_KEEP_FORMATTING", "MANPAGER=cat",
+                                    "PAGER=cat"}, ""});
+  EXPECT_EQ(outcome.status, 0) << page << "\n" << outcome.err;
+  EXPECT_EQ(outcome.err, "") << page << ": warnings of man";
+  std::string text;
+  for (char c : outcome.out) {
+    if (c == '\b') {
+      if (!text.empty()) text.pop_back();
+      continue;
+    }
+    text += c;
+  }
+  return text;
+}
+
+// The lines of `text` from the heading `name` up to the next heading.
+std::vector<std::string> section(const std::string& text, const std::string& name) {
+  std::istringstream stream(text);
+  std::vector<std::string> lines;
+  bool inside = false;
+  for (std::string line; std::getline(stream, line);) {
+    const bool heading = !line.empty() && line[0] != ' ';
+    if (heading) inside = line == name;
+    else if (inside) lines.push_back(line);
+  }
+  return lines;
+}
+
+// One blank between words, none around '*'.
+std::string normalized(const std::string& declaration) {
+  std::string text = std::regex_replace(declaration, std::regex("\\s+"), " ");
+  text = std::regex_replace(text, std::regex(" ?\\* ?"), "*");
+  text = std::regex_replace(text, std::regex("^ | $"), "");
+  return text;
+}
+
+TEST(ManPages, PassMandocLintWithoutAWarning) {
+  for (const std::string& page : pages) {
+    const Outcome outcome = run({"mandoc", "-T", "lint", "-W", "warning", page});
+    EXPECT_EQ(outcome.status, 0) << page;
+    EXPECT_EQ(outcome.out + outcome.err, "") << page;
+  }
+}
+
+TEST(ManPages, RenderWithManWithoutAWarning) {
+  EXPECT_NE(rendered(pages[0]).find("sondrel - interactive I2C bus console"), std::string::npos);
+  EXPECT_NE(rendered(pages[1]).find("I2C_SelectInterface"), std::string::npos);
+}
+
+TEST(ManPages, TheLibraryPageDeclaresTheTenFunctionsAsTheHeaderDoes) {
+  std::set<std::string> in_header;
+  std::istringstream header(read_file(SOURCE_DIR "/library/frame/tarnwick.h"));
+  for (std::string line; std::getline(header, line);) {
+    const auto api = line.find("TARNWICK_API ");
+    if (api == 0) in_header.insert(normalized(line.substr(api + 13)));
+  }
+  std::set<std::string> in_page;
+  for (const std::string& line : section(rendered(pages[1]), "SYNOPSIS")) {
+    if (line.find("I2C_") != std::string::npos && line.find(");") != std::string::npos) {
+      in_page.insert(normalized(line));
+    }
+  }
+  EXPECT_EQ(in_header.size(), 10u);
+  EXPECT_EQ(in_page, in_header);
+}
+
+TEST(ManPages, TheConsolePageDescribesEveryCommandOfTheConsolesHelp) {
+  Scratch scratch;
+  scratch.write("I2C.INI", "[I2C Card]\nNops = 0\n");
+  const Outcome help = run({SONDREL_PROGRAM}, {scratch.path(), scratch.environment(), "help\n"});
+  // Help lines read "Word      : what it does" or "Help ou ? : ...".
+  std::set<std::string> commands{"delay"};
+  const std::regex help_line("\\n([A-Z][a-z]+)[^\\n:]*: ");
+  for (std::sregex_iterator it(help.out.begin(), help.out.end(), help_line), end; it != end;
+       ++it) {
+    std::string word = (*it)[1];
+    std::transform(word.begin(), word.end(), word.begin(), ::tolower);
+    commands.insert(word);
+  }
+  ASSERT_GE(commands.size(), 12u) << help.out;
+
+  std::set<std::string> described;
+  for (const std::string& line : section(rendered(pages[0]), "COMMANDS")) {
+    std::smatch tag;
+    if (std::regex_search(line, tag, std::regex("^       ([a-z?]+)"))) described.insert(tag[1]);
+  }
+  for (const std::string& command : commands) {
+    if (command == "list" || command == "a" || command == "the") continue;
+    EXPECT_TRUE(described.count(command)) << command << " has no entry under COMMANDS";
+  }
+}
+
+TEST(ManPages, TheConsolePageShowsTheVersionTheConsolePrints) {
+  Scratch scratch;
+  const Outcome version = run({SONDREL_PROGRAM, "--version"}, {scratch.path(), scratch.environment(), ""});
+  ASSERT_EQ(version.status, 0);
+  std::string line = version.out.substr(0, version.out.find('\n'));
+  EXPECT_NE(rendered(pages[0]).find(line), std::string::npos) << line;
+}
+
+}  // namespace
