@@ -59,6 +59,14 @@ PortSettings PortSettings::load(
   const std::string where =
       "in section \"Port IO\" of " + settings.config_path;
 
+  // Every setting of the file would silently take its default; the person
+  // who wrote the file must hear why.
+  if (const std::string problem = profile::unreadable_reason(settings.config_path);
+      !problem.empty()) {
+    warn("cannot read the configuration file " + settings.config_path + " (" +
+         problem + "); every setting takes its default");
+  }
+
   const std::string backend = read_value(kSection, "Backend", "");
   const std::string kind = lower_trimmed(backend);
   settings.backend_given = !kind.empty();

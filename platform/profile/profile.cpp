@@ -35,6 +35,11 @@ std::size_t get(const char* section, const char* key, const char* fallback,
   return get(file_path(), section, key, fallback, buffer, size);
 }
 
+std::string unreadable_reason(const std::string& path) {
+  const storage::Contents file = storage::read_whole(path);
+  return file.presence == storage::Presence::unusable ? file.problem : std::string();
+}
+
 bool put(const std::string& path, const char* section, const char* key,
          const char* value) {
   if (section == nullptr || key == nullptr || value == nullptr) return false;

@@ -32,6 +32,12 @@ std::size_t get(const char* section, const char* key, const char* fallback,
 std::size_t get(const std::string& path, const char* section, const char* key,
                 const char* fallback, char* buffer, std::size_t size);
 
+// Why the configuration file at `path` exists but cannot be read (the
+// system's reason, such as "Permission denied" or "Is a directory"); empty
+// when it can be read or does not exist. Either way get() then gives the
+// fallbacks, but only a missing file is what a person expects.
+std::string unreadable_reason(const std::string& path);
+
 // Sets `key` in `section` to `value`: replaces the value of the first
 // matching key, or adds the key at the end of its section, or adds the
 // section at the end of the file, creating the file when it is missing.

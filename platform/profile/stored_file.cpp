@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <utility>
 
 namespace profile::storage {
@@ -51,10 +52,19 @@ Opened read_with_status(const std::string& path) {
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd.valid()) {
     opened.contents.presence = errno == ENOENT ? Presence::missing : Presence::unusable;
+    if (errno != ENOENT) opened.contents.problem = std::strerror(errno);
     return opened;
   }
   opened.contents.presence = Presence::unusable;
-  if (::fstat(fd.get(), &opened.info) != 0 || !S_ISREG(opened.info.st_mode)) return opened;
+  if (::fstat(fd.get(), &opened.info) != 0) {
+    opened.contents.problem = std::strerror(errno);
+    return opened;
+  }
+  if (!S_ISREG(opened.info.st_mode)) {
+    opened.contents.problem =
+        S_ISDIR(opened.info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+    return opened;
+  }
   std::string text;
   text.reserve(static_cast<std::size_t>(opened.info.st_size));
   char chunk[65536];
@@ -63,6 +73,7 @@ Opened read_with_status(const std::string& path) {
     if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) continue;
+      opened.contents.problem = std::strerror(errno);
       return opened;
     }
     text.append(chunk, static_cast<std::size_t>(got));

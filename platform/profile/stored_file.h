@@ -14,6 +14,7 @@ enum class Presence { present, missing, unusable };
 struct Contents {
   Presence presence = Presence::missing;
   std::string text;
+  std::string problem;  // why an unusable file could not be read
 };
 
 // The whole file. Only a regular file (or a link to one) that can be read

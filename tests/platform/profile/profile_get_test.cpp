@@ -150,6 +150,24 @@ TEST_F(ProfileGet, FileThatIsNotARegularReadableFileGivesTheDefault) {
   }
 }
 
+TEST_F(ProfileGet, OnlyAFileThatExistsButCannotBeReadHasAReasonToTell) {
+  EXPECT_EQ(profile::unreadable_reason(path("I2C.INI")), "") << "a missing file is no problem";
+  write("I2C.INI", "[S]\nk=v\n");
+  EXPECT_EQ(profile::unreadable_reason(path("I2C.INI")), "");
+  std::filesystem::remove(path("I2C.INI"));
+
+  std::filesystem::create_directory(path("I2C.INI"));
+  EXPECT_EQ(profile::unreadable_reason(path("I2C.INI")), "Is a directory");
+  std::filesystem::remove(path("I2C.INI"));
+
+  ASSERT_EQ(::mkfifo(path("I2C.INI").c_str(), 0600), 0);
+  EXPECT_EQ(profile::unreadable_reason(path("I2C.INI")), "not a regular file");
+  std::filesystem::remove(path("I2C.INI"));
+
+  write("plain", "");
+  EXPECT_EQ(profile::unreadable_reason(path("plain") + "/I2C.INI"), "Not a directory");
+}
+
 TEST_F(ProfileGet, NulBytesNeitherMatchNamesNorLeakIntoValues) {
   using namespace std::string_literals;
   write("I2C.INI", "[S\0x]\nk=hidden\n[S]\nk=ab\0cd\n"s);
