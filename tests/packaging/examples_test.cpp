@@ -44,6 +44,12 @@ Outcome run_host(const Scratch& scratch, const std::vector<std::string>& argv) {
 
 class ExampleHosts : public ::testing::TestWithParam<std::string> {
  protected:
+  void SetUp() override {
+    if (GetParam() == "python" && packaging_test::tree_is_sanitized()) {
+      GTEST_SKIP() << "the system's Python cannot load a sanitizer build";
+    }
+  }
+
   std::vector<std::string> host(const std::vector<std::string>& arguments) const {
     return GetParam() == "c" ? c_host(arguments) : python_host(arguments);
   }

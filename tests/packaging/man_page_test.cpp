@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
+#include <cctype>
 #include <set>
 #include <sstream>
 #include <string>
@@ -53,10 +53,20 @@ std::vector<std::string> section(const std::string& text, const std::string& nam
 
 // One blank between words, none around '*'.
 std::string normalized(const std::string& declaration) {
-  std::string text = std::regex_replace(declaration, std::regex("\\s+"), " ");
-  text = std::regex_replace(text, std::regex(" ?\\* ?"), "*");
-  text = std::regex_replace(text, std::regex("^ | $"), "");
+  std::string text;
+  for (const std::string& word : packaging_test::split_words(declaration)) {
+    if (!text.empty() && text.back() != '*' && word[0] != '*') text += ' ';
+    text += word;
+  }
   return text;
+}
+
+// The leading run of characters of `line` from `first` on that `keep` accepts.
+template <typename Keep>
+std::string run_of(const std::string& line, std::size_t first, Keep keep) {
+  std::size_t last = first;
+  while (last < line.size() && keep(static_cast<unsigned char>(line[last]))) ++last;
+  return line.substr(first, last - first);
 }
 
 TEST(ManPages, PassMandocLintWithoutAWarning) {
@@ -95,19 +105,23 @@ TEST(ManPages, TheConsolePageDescribesEveryCommandOfTheConsolesHelp) {
   const Outcome help = run({SONDREL_PROGRAM}, {scratch.path(), scratch.environment(), "help\n"});
   // Help lines read "Word      : what it does" or "Help ou ? : ...".
   std::set<std::string> commands{"delay"};
-  const std::regex help_line("\\n([A-Z][a-z]+)[^\\n:]*: ");
-  for (std::sregex_iterator it(help.out.begin(), help.out.end(), help_line), end; it != end;
-       ++it) {
-    std::string word = (*it)[1];
+  std::istringstream help_lines(help.out);
+  for (std::string line; std::getline(help_lines, line);) {
+    if (line.empty() || !std::isupper(static_cast<unsigned char>(line[0]))) continue;
+    std::string word = line.substr(0, 1) + run_of(line, 1, [](unsigned char c) {
+                         return std::islower(c) != 0;
+                       });
+    if (word.size() < 2 || line.find(" : ") == std::string::npos) continue;
     std::transform(word.begin(), word.end(), word.begin(), ::tolower);
     commands.insert(word);
   }
   ASSERT_GE(commands.size(), 12u) << help.out;
 
+  // Entries are tagged at the indent of 7 blanks.
   std::set<std::string> described;
   for (const std::string& line : section(rendered(pages[0]), "COMMANDS")) {
-    std::smatch tag;
-    if (std::regex_search(line, tag, std::regex("^       ([a-z?]+)"))) described.insert(tag[1]);
+    if (line.rfind("       ", 0) != 0 || line.size() < 8 || line[7] == ' ') continue;
+    described.insert(run_of(line, 7, [](unsigned char c) { return std::islower(c) || c == '?'; }));
   }
   for (const std::string& command : commands) {
     if (command == "list" || command == "a" || command == "the") continue;

@@ -115,6 +115,10 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
+std::vector<std::string> host_c_flags() { return split_words(HOST_C_FLAGS); }
+
+bool tree_is_sanitized() { return std::string(HOST_C_FLAGS).find("-fsanitize") != std::string::npos; }
+
 std::vector<std::string> split_words(const std::string& text) {
   std::istringstream stream(text);
   std::vector<std::string> words;

@@ -45,6 +45,13 @@ class Scratch {
 };
 
 std::string read_file(const std::string& path);
+
+// The C flags this tree is built with: hosts built here against it use
+// them too (a sanitizer build needs its runtime in the host as well).
+std::vector<std::string> host_c_flags();
+// A host that is not built here (the system's Python) cannot load a
+// sanitizer-built library without that runtime preloaded.
+bool tree_is_sanitized();
 std::vector<std::string> split_words(const std::string& text);
 
 // 256 bytes that are not a pattern a wrong offset could reproduce.
