@@ -1,0 +1,240 @@
+// The console and the library on configuration files that a person got
+// wrong or a disk mangled: missing, unreadable, a directory, binary garbage,
+// ten megabytes, lines of 100 000 characters, keys outside any section,
+// numbers too wide for their 16 or 8 bits. Defaults or the documented
+// cut-down values apply, a problem the person should hear about is one
+// clear line on standard error, and nothing crashes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/hardening/hardening_support.h"
+#include "tests/support/tarnwick_harness.h"
+
+namespace {
+
+const std::string kBanner =
+    "Sondrel  Version 4.00\nCopyright (c) the Sondrel developers\nType '?' or 'help' for help\n\n";
+
+// Writes two bytes into the 24C02 and reads them back through the adapter
+// that is selected.
+const std::string kRoundTrip =
+    "start\naddress 160\nwrite 0,1,2\nclose\nstart\naddress 160\nwrite 0\nread 2\nclose\n";
+const std::string kRoundTripSeen =
+    "Bus opened\nI2C (0) >Address : 160\nI2C (160) >Sent to slave : 0 1 2 \n"
+    "I2C (160) >Bus closed\nI2C (160) >Bus opened\nI2C (160) >Address : 160\n"
+    "I2C (160) >Sent to slave : 0 \nI2C (160) >Read from slave : 1 2 \n"
+    "I2C (160) >Bus closed\nI2C (160) >";
+
+// The round trip through each of the three adapters, then QUIT.
+const std::string kAllAdapters = kRoundTrip + "select 2\n" + kRoundTrip + "select 3\n" +
+                                 kRoundTrip + "select 1\n" + kRoundTrip + "quit\n";
+
+// What the round trips show. Without its line settings the Custom adapter
+// drives and reads port 0, where no bus is: every bit reads 0, so every
+// byte looks acknowledged and reads back as 0.
+std::string all_adapters_seen(bool custom_wired) {
+  // After the first round trip the prompt shows the address 160 already.
+  std::string later = kRoundTripSeen;
+  later.replace(later.find("I2C (0) >"), 9, "I2C (160) >");
+  std::string custom = later;
+  if (!custom_wired) custom.replace(custom.find("Read from slave : 1 2"), 21, "Read from slave : 0 0");
+  return kBanner + "I2C (0) >" + kRoundTripSeen + "I2C (160) >" + later + "I2C (160) >" + custom +
+         "I2C (160) >" + later;
+}
+
+// The Custom adapter wired as the Philips adapter on the bench's port.
+const std::string kCustomWiring =
+    "[I2C para Gen]\nSDA IN Port = 379\nSDA IN Bit = 80\nSDA IN Pol = 1\n"
+    "SDA OUT Port = 378\nSDA OUT Bit = 80\nSDA OUT Pol = 1\n"
+    "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n";
+
+class BadConfiguration : public ::testing::Test {
+ protected:
+  hardening::ProgramRun console(const std::string& configuration_path, const std::string& input,
+                                bool unprivileged = false) const {
+    hardening::ProgramOptions options;
+    options.program = SONDREL_PROGRAM;
+    options.input = input;
+    options.directory = environment_.directory();
+    options.environment = {"I2C_INI=" + configuration_path};
+    options.unprivileged = unprivileged;
+    return hardening::run_program(options);
+  }
+
+  // The three adapters work with what the file leaves them.
+  static void expect_all_adapters_work(const hardening::ProgramRun& run, bool custom_wired = true) {
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_EQ(run.output, all_adapters_seen(custom_wired));
+  }
+
+  // The value of `key` in section "Debug", as the adapters write it.
+  static std::string debug_record(const std::string& path, const char* key) {
+    const auto lines = hardening::lines_of(hardening::read_file(path));
+    bool in_debug = false;
+    for (const auto& line : lines) {
+      if (!line.empty() && line[0] == '[') in_debug = line == "[Debug]";
+      const std::string prefix = std::string(key) + "=";
+      if (in_debug && line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+    }
+    return "(none)";
+  }
+
+  std::string path(const std::string& name) const { return environment_.file(name); }
+
+  harness::Environment environment_;
+};
+
+TEST_F(BadConfiguration, AMissingFileGivesEveryDefaultSilentlyAndTheDebugRecordCreatesIt) {
+  const std::string missing = path("absent.ini");
+  const auto run = console(missing, kAllAdapters);
+  expect_all_adapters_work(run, false);
+  EXPECT_EQ(run.errors, "");
+  // The parallel adapters' defaults: base port 378, Nops 100 (hexadecimal).
+  EXPECT_EQ(debug_record(missing, "Bastion"), "Base:0x378 Nops:0x100");
+  EXPECT_EQ(debug_record(missing, "Barbican"), "Base:0x378 Nops:0x100");
+}
+
+TEST_F(BadConfiguration, AnUnreadableFileGivesTheDefaultsOneLineSayingWhyAndStaysUntouched) {
+  if (!hardening::can_drop_privileges()) GTEST_SKIP() << "cannot run the console as another user";
+  // The file would move the card where nothing answers, were it read.
+  const std::string file = path("I2C.INI");
+  const std::string text = "[I2C Card]\nBase = 2F0\n" + kCustomWiring;
+  hardening::write_file(file, text);
+  ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+  ASSERT_EQ(::chmod(environment_.directory().c_str(), 0777), 0);
+
+  // As root the permission bits would not stop the console: it runs as
+  // an ordinary user.
+  const auto run = console(file, kRoundTrip + "quit\n", ::geteuid() == 0);
+  EXPECT_EQ(run.exit_status, 0) << run.errors;
+  EXPECT_EQ(run.output, kBanner + "I2C (0) >" + kRoundTripSeen);
+  const auto lines = hardening::lines_of(run.errors);
+  ASSERT_EQ(lines.size(), 1u) << run.errors;
+  EXPECT_EQ(lines[0], "tarnwick: cannot read the configuration file " + file +
+                          " (Permission denied); every setting takes its default");
+  ::chmod(file.c_str(), 0600);
+  EXPECT_EQ(hardening::read_file(file), text);
+}
+
+TEST_F(BadConfiguration, ADirectoryWhereTheFileShouldBeGivesTheDefaultsAndOneLine) {
+  const std::string folder = path("I2C.INI");
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  const auto run = console(folder, kAllAdapters);
+  expect_all_adapters_work(run, false);
+  const auto lines = hardening::lines_of(run.errors);
+  ASSERT_EQ(lines.size(), 1u) << run.errors;
+  EXPECT_EQ(lines[0], "tarnwick: cannot read the configuration file " + folder +
+                          " (Is a directory); every setting takes its default");
+  struct stat info {};
+  ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode)) << "the directory was replaced by a file";
+}
+
+TEST_F(BadConfiguration, BinaryGarbageGivesTheDefaultsAndKeepsEveryByteWhenTheRecordIsAdded) {
+  std::mt19937 random(20240607);
+  std::string garbage(64 * 1024, '\0');
+  for (char& byte : garbage) byte = static_cast<char>(random() & 0xFF);
+  // Now and then something that looks like structure.
+  for (std::size_t at = 0; at + 8 < garbage.size(); at += 997) garbage.replace(at, 3, "[\r=");
+  const std::string file = path("I2C.INI");
+  hardening::write_file(file, garbage + "\n" + kCustomWiring);
+
+  const auto run = console(file, kAllAdapters);
+  expect_all_adapters_work(run);
+  EXPECT_EQ(run.errors, "");
+  const std::string after = hardening::read_file(file);
+  EXPECT_EQ(after.substr(0, garbage.size()), garbage);
+  EXPECT_EQ(debug_record(file, "Barbican"), "Base:0x378 Nops:0x100");
+}
+
+TEST_F(BadConfiguration, TenMegabytesOfTextAreReadToTheirEndAndKeptWhole) {
+  std::string text;
+  text.reserve(10 * 1024 * 1024 + 4096);
+  for (int section = 0; text.size() < 10 * 1024 * 1024; ++section) {
+    text += "; rig " + std::to_string(section) + " was calibrated on the old bench\n";
+    text += "[Rig " + std::to_string(section) + "]\n";
+    for (int key = 0; key < 20; ++key) {
+      text += "Base = " + std::to_string(key) + "\nNops = " + std::to_string(section) + "\n";
+    }
+  }
+  // The settings that count come last of all.
+  text += "[I2C para]\nNops = 3\n" + kCustomWiring + "Nops = 4\n";
+  const std::string file = path("I2C.INI");
+  hardening::write_file(file, text);
+
+  const auto run = console(file, kAllAdapters);
+  expect_all_adapters_work(run);
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(debug_record(file, "Bastion"), "Base:0x378 Nops:0x3");
+  EXPECT_EQ(debug_record(file, "Barbican"), "Base:0x378 Nops:0x4");
+  const std::string after = hardening::read_file(file);
+  EXPECT_EQ(after.substr(0, text.size()), text);
+}
+
+TEST_F(BadConfiguration, LinesOfAHundredThousandCharactersAreCutToTheValueBuffer) {
+  const std::string long_run(100'000, 'J');
+  const std::string file = path("I2C.INI");
+  // A value is read into 80 characters: 79 zeros of the long Nops remain,
+  // which make Nops 0.
+  const std::string text = "; " + long_run + "\n[" + long_run + "]\n" + long_run + " = 1\n" +
+                           "[I2C para]\n; " + long_run + "\n" + long_run + " = 5\n" +
+                           "Nops = " + std::string(100'000, '0') + "7\n" +
+                           "Base = 378" + std::string(100'000, ' ') + "\n" + kCustomWiring +
+                           long_run;
+  hardening::write_file(file, text);
+
+  const auto run = console(file, kAllAdapters);
+  expect_all_adapters_work(run);
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(debug_record(file, "Bastion"), "Base:0x378 Nops:0x0");
+  EXPECT_EQ(debug_record(file, "Barbican"), "Base:0x378 Nops:0x100");
+  const std::string after = hardening::read_file(file);
+  EXPECT_EQ(after.substr(0, text.size()), text);
+}
+
+TEST_F(BadConfiguration, KeysBeforeAnySectionBelongToNoneAndChangeNothing) {
+  const std::string file = path("I2C.INI");
+  const std::string text = "Default = 2\nBase = 2F8\nNops = 5\n" + kCustomWiring;
+  hardening::write_file(file, text);
+  const auto run = console(file, kAllAdapters);
+  expect_all_adapters_work(run);
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(debug_record(file, "Bastion"), "Base:0x378 Nops:0x100");
+}
+
+TEST_F(BadConfiguration, NumbersTooWideForTheirBitsKeepTheirLowBitsAndTheBenchSaysWhatItRefuses) {
+  const std::string file = path("I2C.INI");
+  hardening::write_file(
+      file,
+      // Interface 65538 is interface 2; the other numbers are hexadecimal
+      // and keep their low 16 bits (ports, Nops) or 8 bits (masks,
+      // polarities). Nops 8000 is negative as 16 bits: no delay at all.
+      "[I2C Device]\nDefault = 65538\n"
+      "[I2C Card]\nBase = 10300\nNops = 30000\n"
+      "[I2C para]\nBase = 10378\nNops = 18000\n"
+      "[I2C para Gen]\nBase = FFFF0378\nNops = 123450000\n"
+      "SDA IN Port = 10379\nSDA IN Bit = 180\nSDA IN Pol = 301\n"
+      "SDA OUT Port = 10378\nSDA OUT Bit = 780\nSDA OUT Pol = 1FF\n"
+      "SCL OUT Port = 1037A\nSCL OUT Bit = 208\nSCL OUT Pol = 100\n"
+      "SCL IN Port = 123456789\nSCL IN Bit = 12345\nSCL IN Pol = 999\n"
+      "[Simulation]\nCard Base = 10300\n");
+
+  // Interface 2 came from Default, so the first round trip is the Philips
+  // adapter's; "select 1" later reaches the card.
+  const auto run = console(file, kAllAdapters);
+  expect_all_adapters_work(run);
+  EXPECT_EQ(debug_record(file, "Bastion"), "Base:0x378 Nops:0xFFFF8000");
+  EXPECT_EQ(debug_record(file, "Barbican"), "Base:0x378 Nops:0x0");
+  const auto lines = hardening::lines_of(run.errors);
+  ASSERT_EQ(lines.size(), 1u) << run.errors;
+  EXPECT_EQ(lines[0], "tarnwick: Card Base = \"10300\" in section \"Simulation\" of " + file +
+                          " is not a hexadecimal port from 0 to FFFE; using 300");
+}
+
+}  // namespace
