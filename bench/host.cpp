@@ -1,0 +1,189 @@
+#include "bench/host.h"
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/sem.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "platform/portio/dlportio_control.h"
+#include "platform/semaphore/bus_semaphore.h"
+
+#ifndef TARNWICK_LIBRARY_PATH
+#define TARNWICK_LIBRARY_PATH "libtarnwick.so"
+#endif
+
+namespace bench {
+namespace {
+
+constexpr std::array<const char*, 3> kSemaphoreNames{"I2CSEMA0", "I2CSEMA1", "I2CSEMA2"};
+// Files the benchmarks leave in the scratch directory, for the signal path.
+constexpr std::array<const char*, 4> kScratchFiles{"I2C.INI", "trace.txt", "script.txt",
+                                                   "sondrel.out"};
+
+// Kept ready for the signal handler, which may only make system calls.
+std::array<int, 8> semaphore_keys{};
+std::size_t semaphore_key_count = 0;
+char scratch_path[512] = {};
+
+void remove_semaphores() {
+  for (const char* name : kSemaphoreNames) bus_semaphore::remove(name);
+}
+
+void end_on_signal(int signal_number) {
+  for (std::size_t i = 0; i < semaphore_key_count; ++i) {
+    const int id = semget(semaphore_keys[i], 1, 0);
+    if (id >= 0) semctl(id, 0, IPC_RMID);
+  }
+  if (scratch_path[0] != '\0') {
+    for (const char* name : kScratchFiles) {
+      char path[600];
+      std::size_t used = 0;
+      for (const char* p = scratch_path; *p != '\0' && used < sizeof path - 1; ++p) path[used++] = *p;
+      if (used < sizeof path - 1) path[used++] = '/';
+      for (const char* p = name; *p != '\0' && used < sizeof path - 1; ++p) path[used++] = *p;
+      path[used] = '\0';
+      unlink(path);
+    }
+    rmdir(scratch_path);
+  }
+  signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+std::string hex(unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%X", value);
+  return text;
+}
+
+template <class Function>
+void bind(void* handle, const char* name, Function& target) {
+  void* symbol = dlsym(handle, name);
+  if (symbol == nullptr) throw std::runtime_error(std::string("libtarnwick.so has no ") + name);
+  target = reinterpret_cast<Function>(symbol);
+}
+
+}  // namespace
+
+void Host::remove_on_signal(const std::string& semaphore_name) {
+  if (semaphore_key_count < semaphore_keys.size()) {
+    semaphore_keys[semaphore_key_count++] = bus_semaphore::key_for(semaphore_name.c_str());
+  }
+}
+
+Host::Host() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                        "/tarnwick-bench.XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot make a scratch directory " + pattern);
+  }
+  directory_ = pattern;
+  setenv("I2C_INI", file("I2C.INI").c_str(), 1);
+  const std::string prefix = "tarnwick-bench." + std::to_string(getpid()) + ".";
+  setenv("TARNWICK_SEM_PREFIX", prefix.c_str(), 1);
+
+  for (const char* name : kSemaphoreNames) remove_on_signal(name);
+  if (directory_.size() < sizeof scratch_path) {
+    directory_.copy(scratch_path, directory_.size());
+    scratch_path[directory_.size()] = '\0';
+  }
+  struct sigaction action {};
+  action.sa_handler = end_on_signal;
+  sigemptyset(&action.sa_mask);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaction(signal_number, &action, nullptr);
+  }
+}
+
+Host::~Host() {
+  if (handle_ != nullptr) {
+    // The port backend goes first, so that the bench is not left running
+    // over a library that has left the process.
+    DlPortReconfigure();
+    dlclose(handle_);
+  }
+  remove_semaphores();
+  std::error_code ignored;
+  std::filesystem::remove_all(directory_, ignored);
+  scratch_path[0] = '\0';
+}
+
+void Host::configure(const Settings& settings) const {
+  const std::string path = file("I2C.INI");
+  std::ofstream out(path, std::ios::trunc);
+  const std::string nops = hex(settings.nops);
+  out << "[I2C Device]\nDefault = " << settings.default_interface << "\n\n"
+      << "[I2C Card]\nBase = 300\nNops = " << nops << "\n\n"
+      << "[I2C para]\nBase = 378\nNops = " << nops << "\n\n"
+      << "[I2C para Gen]\nBase = 378\nNops = " << nops << "\n"
+      << "SDA IN Port = 379\nSDA IN Bit = 80\nSDA IN Pol = 1\n"
+      << "SDA OUT Port = 378\nSDA OUT Bit = 80\nSDA OUT Pol = 1\n"
+      << "SCL IN Port = 37A\nSCL IN Bit = 8\nSCL IN Pol = 0\n"
+      << "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n\n"
+      << "[Port IO]\nBackend = sim\n";
+  if (!settings.trace.empty()) out << "Trace = " << settings.trace << "\n";
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+namespace {
+
+sigset_t end_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal_number);
+  return set;
+}
+
+}  // namespace
+
+EndSignalsHeld::EndSignalsHeld() {
+  const sigset_t held = end_signals();
+  sigprocmask(SIG_BLOCK, &held, &previous_);
+}
+
+EndSignalsHeld::~EndSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+void EndSignalsHeld::restore_in_child() const { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+void Host::restart_ports() { DlPortReconfigure(); }
+
+const Exports& Host::library() {
+  if (handle_ != nullptr) return exports_;
+  void* handle = dlopen(TARNWICK_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) throw std::runtime_error(std::string("cannot load ") + dlerror());
+  try {
+    bind(handle, "I2C_Init", exports_.I2C_Init);
+    bind(handle, "I2C_Start", exports_.I2C_Start);
+    bind(handle, "I2C_Stop", exports_.I2C_Stop);
+    bind(handle, "I2C_Address", exports_.I2C_Address);
+    bind(handle, "I2C_Send", exports_.I2C_Send);
+    bind(handle, "I2C_Read", exports_.I2C_Read);
+    bind(handle, "I2C_SendByte", exports_.I2C_SendByte);
+    bind(handle, "I2C_GetByte", exports_.I2C_GetByte);
+    bind(handle, "I2C_Info", exports_.I2C_Info);
+    bind(handle, "I2C_SelectInterface", exports_.I2C_SelectInterface);
+  } catch (...) {
+    dlclose(handle);
+    throw;
+  }
+  handle_ = handle;
+  return exports_;
+}
+
+void Host::use(Adapter adapter) {
+  const Exports& lib = library();
+  lib.I2C_SelectInterface(interface_number(adapter));
+  lib.I2C_Init();
+}
+
+}  // namespace bench
