@@ -10,18 +10,64 @@ Custom adapter; without it the adapter named by key "Default" of section
 "I2C Device" in I2C.INI is used. With no hardware configured the library
 runs on its simulated bench, which has a 24C02 at 0xA0.
 
-The library is loaded as libtarnwick.so.4 from the places the dynamic loader
-searches (run ldconfig after installing into /usr/local, or set
-LD_LIBRARY_PATH), or from the path in the environment variable
-TARNWICK_LIBRARY.
+The library is the file named by the environment variable TARNWICK_LIBRARY;
+otherwise libtarnwick.so.4 where the dynamic loader finds it (run ldconfig
+after installing into /usr/local, or set LD_LIBRARY_PATH), in the prefix
+this script is installed in, in the build/default tree beside it, or in the
+libdir that pkg-config gives for tarnwick.
 """
 import ctypes
+import glob
 import os
+import subprocess
 import sys
 
 EEPROM_WRITE_ADDRESS = 0xA0
 EEPROM_SIZE = 256
 LINE_BYTES = 16
+
+
+SONAME = "libtarnwick.so.4"
+
+
+class LibraryNotFound(Exception):
+    pass
+
+
+def library_candidates():
+    """Where to look for the library, in order."""
+    yield SONAME  # the dynamic loader's own search
+    here = os.path.dirname(os.path.abspath(__file__))
+    # Installed as PREFIX/share/doc/Tarnwick/examples/eeprom_dump.py.
+    prefix = os.path.normpath(os.path.join(here, "..", "..", "..", ".."))
+    yield from sorted(glob.glob(os.path.join(prefix, "lib*", SONAME)))
+    yield from sorted(glob.glob(os.path.join(prefix, "lib", "*", SONAME)))
+    # In the source tree, after scripts/run or scripts/test.
+    yield os.path.join(here, "..", "build", "default", "lib", SONAME)
+    try:
+        libdir = subprocess.run(["pkg-config", "--variable=libdir", "tarnwick"],
+                                capture_output=True, text=True, check=True).stdout.strip()
+        if libdir:
+            yield os.path.join(libdir, SONAME)
+    except (OSError, subprocess.CalledProcessError):
+        pass
+
+
+def open_library():
+    named = os.environ.get("TARNWICK_LIBRARY")
+    if named:
+        try:
+            return ctypes.CDLL(named)
+        except OSError as error:
+            raise LibraryNotFound(f"cannot load TARNWICK_LIBRARY={named}: {error}")
+    for candidate in library_candidates():
+        try:
+            return ctypes.CDLL(candidate)
+        except OSError:
+            continue
+    raise LibraryNotFound(
+        f"cannot find {SONAME}: install Tarnwick (cmake --install, then ldconfig), "
+        "or set LD_LIBRARY_PATH or TARNWICK_LIBRARY")
 
 
 class BusError(Exception):
@@ -30,7 +76,7 @@ class BusError(Exception):
 
 
 def load_library():
-    lib = ctypes.CDLL(os.environ.get("TARNWICK_LIBRARY") or "libtarnwick.so.4")
+    lib = open_library()
     # Every function returns a 16-bit bus result; counts and addresses are
     # 16-bit, bytes unsigned 8-bit.
     i16, u8p = ctypes.c_int16, ctypes.POINTER(ctypes.c_uint8)
@@ -90,7 +136,11 @@ def main(argv):
         print("usage: eeprom_dump.py [INTERFACE]  (1 card, 2 Philips, 3 Custom)",
               file=sys.stderr)
         return 2
-    lib = load_library()
+    try:
+        lib = load_library()
+    except LibraryNotFound as error:
+        print(f"eeprom_dump.py: {error}", file=sys.stderr)
+        return 1
     if interface is not None:
         lib.I2C_SelectInterface(interface)
     lib.I2C_Init()

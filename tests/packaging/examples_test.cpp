@@ -2,6 +2,7 @@
 // EEPROM through each adapter, and fail clearly when there is nothing to dump.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,23 @@ TEST_P(ExampleHosts, RefuseAnInterfaceThatIsNotANumber) {
     EXPECT_EQ(outcome.status, 2) << arguments[0];
     EXPECT_NE(outcome.err.find("usage: eeprom_dump"), std::string::npos) << outcome.err;
   }
+}
+
+TEST(PythonHost, ALibraryThatCannotBeLoadedIsOneLineAndStatusOne) {
+  if (packaging_test::tree_is_sanitized()) GTEST_SKIP() << "the system's Python cannot load a sanitizer build";
+  Scratch scratch;
+  prepare_eeprom_bench(scratch);
+  auto environment = scratch.environment();
+  environment.push_back("TARNWICK_LIBRARY=" + scratch.file("libtarnwick.so.4"));
+  const Outcome outcome = run(python_host({}), {scratch.path(), environment, ""});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err.rfind("eeprom_dump.py: cannot load TARNWICK_LIBRARY=" +
+                                  scratch.file("libtarnwick.so.4") + ": ",
+                              0),
+            0u)
+      << outcome.err;
+  EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ExampleHosts, ::testing::Values("c", "python"),
