@@ -14,7 +14,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# Installed binaries find their libraries beside or below them, so an
+# Installed binaries find their libraries relative to themselves, so an
 # install into any prefix runs without LD_LIBRARY_PATH; the pair moves as
 # one tree.
 set_target_properties(tarnwick dlportio PROPERTIES INSTALL_RPATH "$ORIGIN")
