@@ -111,6 +111,13 @@ std::string encoded(std::string_view value) {
   return text;
 }
 
+// What ends a last line that has no line feed: the file's line end, or a
+// lone line feed after a carriage return that is already there (a CR LF
+// cut short), so that the line keeps its text and gains no CR.
+std::string_view completion_of_last_line(std::string_view text, std::string_view line_end) {
+  return !text.empty() && text.back() == '\r' ? "\n" : line_end;
+}
+
 bool has_line_break(std::string_view s) {
   return s.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -173,13 +180,15 @@ std::string with_value(std::string_view text, std::string_view section,
   if (place.section_found) {
     const Line& tail = lines[place.section_tail];
     result.append(text.substr(0, tail.next));
-    if (text[tail.next - 1] != '\n') result.append(line_end);  // unterminated last line
+    if (text[tail.next - 1] != '\n') {  // unterminated last line
+      result.append(completion_of_last_line(text, line_end));
+    }
     result.append(entry).append(line_end);
     result.append(text.substr(tail.next));
     return result;
   }
   result.append(text);
-  if (!text.empty() && text.back() != '\n') result.append(line_end);
+  if (!text.empty() && text.back() != '\n') result.append(completion_of_last_line(text, line_end));
   if (!lines.empty() && lines.back().kind != LineKind::blank) result.append(line_end);
   result.append("[").append(trimmed(section)).append("]").append(line_end);
   result.append(entry).append(line_end);

@@ -84,6 +84,16 @@ TEST_F(ProfilePut, UnterminatedLastLineIsEndedBeforeAnythingIsAdded) {
   EXPECT_EQ(read("I2C.INI"), "[S]\r\nk=1\r\n\r\n[T]\r\nm=2\r\n");
 }
 
+TEST_F(ProfilePut, ALastLineCutAfterItsCarriageReturnGetsOnlyTheLineFeed) {
+  write("I2C.INI", "[S]\r\nk=1\r");
+  ASSERT_TRUE(put("S", "m", "2"));
+  EXPECT_EQ(read("I2C.INI"), "[S]\r\nk=1\r\nm=2\r\n");
+
+  write("I2C.INI", "[S]\nk=1\r");
+  ASSERT_TRUE(put("T", "m", "2"));
+  EXPECT_EQ(read("I2C.INI"), "[S]\nk=1\r\n\n[T]\nm=2\n");
+}
+
 TEST_F(ProfilePut, OnlyTheFirstOfDuplicateSectionsAndKeysIsChanged) {
   const std::string original = "[S]\nk=1\nk=2\n[S]\nk=3\nonly=4\n";
   write("I2C.INI", original);
