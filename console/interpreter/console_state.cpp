@@ -42,4 +42,13 @@ void set_bus_open(bool open) { bus_is_open = open; }
 void request_end() { end_is_requested = true; }
 bool end_requested() { return end_is_requested; }
 
+void reset() {
+  argument_total = 0;
+  argument_slots.fill(0);
+  mode = DisplayMode::decimal;
+  address_in_force = 0;
+  bus_is_open = false;
+  end_is_requested = false;
+}
+
 }  // namespace console

@@ -34,4 +34,9 @@ void set_bus_open(bool open);
 void request_end();
 bool end_requested();
 
+// Back to the state at start-up: no arguments, decimal mode, address 0, bus
+// closed, no end asked. For a host that runs the line loop more than once
+// in one process (the fuzz target of the line handling).
+void reset();
+
 }  // namespace console
