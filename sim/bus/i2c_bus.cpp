@@ -148,43 +148,63 @@ void Bus::clock_rose() {
 void Bus::clock_fell() {
   if (phase_ == Phase::idle) return;
   if (clocks_ == 8) {
-    // The eighth bit is over: the receiver answers in the ninth clock.
-    switch (phase_) {
-      case Phase::address:
-        address_received();
-        break;
-      case Phase::master_writes:
-        slave_sda_low_ = selected_->on_write(shift_in_);
-        break;
-      case Phase::slave_sends:
-        slave_sda_low_ = false;  // the master answers now
-        break;
-      default:
-        break;
-    }
+    eighth_bit_over();
   } else if (clocks_ == 9) {
-    clocks_ = 0;
-    shift_in_ = 0;
-    frame_faulted_ = false;
-    if (phase_ == Phase::slave_sends) {
-      if (master_acked_) {
-        shift_out_ = selected_->on_read();
-        slave_sda_low_ = (shift_out_ & 0x80) == 0;
-      } else {
-        // NACK: the transmitter lets go and waits for STOP or START.
-        phase_ = Phase::ignoring;
-        slave_sda_low_ = false;
-      }
-    } else {
-      slave_sda_low_ = false;
-    }
+    frame_over();
   } else if (phase_ == Phase::slave_sends && clocks_ >= 1) {
     slave_sda_low_ = ((shift_out_ >> (8 - clocks_ - 1)) & 1) == 0;
   }
 }
 
+// The eighth bit is over: the receiver answers in the ninth clock.
+void Bus::eighth_bit_over() {
+  switch (phase_) {
+    case Phase::address:
+      address_received();
+      break;
+    case Phase::master_writes:
+      slave_sda_low_ = slave_takes(shift_in_);
+      break;
+    case Phase::slave_sends:
+      slave_sda_low_ = false;  // the master answers now
+      break;
+    default:
+      break;
+  }
+}
+
+// The ninth clock fell: the next frame begins.
+void Bus::frame_over() {
+  clocks_ = 0;
+  shift_in_ = 0;
+  frame_faulted_ = false;
+  if (phase_ == Phase::slave_sends) {
+    if (master_acked_) {
+      shift_out_ = selected_->on_read();
+      slave_sda_low_ = (shift_out_ & 0x80) == 0;
+    } else {
+      // NACK: the transmitter lets go and waits for STOP or START.
+      phase_ = Phase::ignoring;
+      slave_sda_low_ = false;
+    }
+  } else {
+    slave_sda_low_ = false;
+  }
+}
+
+bool Bus::slave_takes(std::uint8_t byte) {
+  // A slave that refuses a byte lets SDA float in the acknowledge clock
+  // and, like a real one, listens to nothing more until START or STOP.
+  if (refused_byte_ != 0 && ++bytes_taken_ == refused_byte_) {
+    phase_ = Phase::ignoring;
+    return false;
+  }
+  return selected_->on_write(byte);
+}
+
 void Bus::address_received() {
   selected_ = by_address_[shift_in_ >> 1];
+  bytes_taken_ = 0;
   if (selected_ == nullptr) {
     phase_ = Phase::ignoring;
     return;
@@ -237,84 +257,6 @@ void Bus::stop_seen() {
   master_acked_ = false;
   frame_faulted_ = false;
   slave_sda_low_ = false;
-}
-
-// ---------------------------------------------------------------- byte face
-
-void Bus::byte_lines(bool sda, bool scl) {
-  set_master(byte_master_, sda, scl);
-}
-
-void Bus::byte_release_scl(bool sda) {
-  byte_lines(sda, true);
-  if (!scl_) report("SCL held low by another master while the controller clocks the bus");
-}
-
-// A controller told to make a condition while the slave still sends (the
-// last byte read was ACKed) cannot get SDA back on real wires. The byte face
-// tells the fault and lets the slave drop out so the condition goes through.
-void Bus::abandon_unfinished_read(const char* condition) {
-  if (phase_ != Phase::slave_sends || !master_acked_ || clocks_ != 0) return;
-  report("%s while the slave sends: the last byte read must be answered "
-         "with NACK",
-         condition);
-  phase_ = Phase::ignoring;
-  slave_sda_low_ = false;
-  settle();
-}
-
-void Bus::start() {
-  abandon_unfinished_read("START");
-  if (byte_master_.scl_low) {
-    byte_lines(true, false);
-  } else if (byte_master_.sda_low) {
-    // A START that no byte followed: clock low, then set up again.
-    byte_lines(false, false);
-    byte_lines(true, false);
-  }
-  byte_release_scl(true);
-  byte_lines(false, true);
-  byte_lines(false, false);
-}
-
-bool Bus::write(std::uint8_t byte) {
-  bool sda = !byte_master_.sda_low;
-  if (!byte_master_.scl_low) byte_lines(sda, false);
-  for (int bit = 7; bit >= 0; --bit) {
-    sda = ((byte >> bit) & 1) != 0;
-    byte_lines(sda, false);
-    byte_release_scl(sda);
-    byte_lines(sda, false);
-  }
-  byte_lines(true, false);
-  byte_release_scl(true);
-  const bool acked = !sda_;
-  byte_lines(true, false);
-  return acked;
-}
-
-std::uint8_t Bus::read(bool ack) {
-  if (!byte_master_.scl_low) byte_lines(!byte_master_.sda_low, false);
-  byte_lines(true, false);
-  std::uint8_t value = 0;
-  for (int bit = 0; bit < 8; ++bit) {
-    byte_release_scl(true);
-    value = static_cast<std::uint8_t>((value << 1) | (sda_ ? 1 : 0));
-    byte_lines(true, false);
-  }
-  byte_lines(!ack, false);
-  byte_release_scl(!ack);
-  byte_lines(!ack, false);
-  byte_lines(true, false);
-  return value;
-}
-
-void Bus::stop() {
-  if (!byte_master_.scl_low && !byte_master_.sda_low) return;
-  abandon_unfinished_read("STOP");
-  if (byte_master_.scl_low) byte_lines(false, false);
-  byte_release_scl(false);
-  byte_lines(true, true);
 }
 
 }  // namespace sim

@@ -55,9 +55,12 @@ class Bus {
   Device* device_at(std::uint8_t address) const;
 
   // ---- byte face ----
-  // The byte face is one more master on the same wires: every call below is
-  // clocked out edge by edge, so the slaves, the violation checks and the
-  // waveform see exactly what a controller chip would put on the lines.
+  // The byte face is one more master on the same wires: every call below
+  // acts as if clocked out edge by edge, so the slaves, the violation checks
+  // and the waveform see exactly what a controller chip would put on the
+  // lines. When nothing can tell the edges apart (no waveform, no other
+  // master or fault on the lines, the slaves between two bytes), a byte's
+  // outcome is applied at once instead, with the same events and levels.
   // START, or repeated START when a transfer is already open.
   void start();
   // One byte from the master; true when a slave acknowledged it.
@@ -77,6 +80,15 @@ class Bus {
 
   // A fault that holds SDA low whatever anyone drives.
   void hold_sda_low(bool held);
+  // A fault in every slave: each refuses (NACKs) the n-th data byte written
+  // to it after its address, counted from 1, and then ignores the rest of
+  // the transfer until the next START or STOP. 0 turns it off.
+  void refuse_data_byte(unsigned n) { refused_byte_ = n; }
+
+  // For tests: the byte face clocks every byte edge by edge even when
+  // nothing could observe the edges; and how many bytes it moved without.
+  void clock_every_edge(bool always) { every_edge_ = always; }
+  std::uint64_t bytes_without_edges() const { return bytes_without_edges_; }
 
   // ---- observation ----
   // One port access: the bench's clock advances by one time step.
@@ -106,6 +118,9 @@ class Bus {
   void settle();
   void clock_rose();
   void clock_fell();
+  void eighth_bit_over();
+  void frame_over();
+  bool slave_takes(std::uint8_t byte);
   void start_seen();
   void stop_seen();
   void address_received();
@@ -116,6 +131,11 @@ class Bus {
   void byte_lines(bool sda, bool scl);
   void byte_release_scl(bool sda);
   void abandon_unfinished_read(const char* condition);
+  // Byte-face shortcut: whole bytes without the edges.
+  bool edges_unobserved() const;
+  void byte_done_at_once();
+  bool write_at_once(std::uint8_t byte);
+  std::uint8_t read_at_once(bool ack);
 
   std::uint64_t time_ = 0;
   bool sda_ = true;
@@ -139,6 +159,10 @@ class Bus {
   bool master_acked_ = false;  // slave_sends: the master wants another byte
   bool frame_faulted_ = false;  // a violation was already told for this frame
   Device* selected_ = nullptr;
+  unsigned refused_byte_ = 0;  // fault: the data byte every slave NACKs
+  unsigned bytes_taken_ = 0;   // data bytes since the address, up to that one
+  bool every_edge_ = false;
+  std::uint64_t bytes_without_edges_ = 0;
 
   std::unique_ptr<Waveform> waveform_;
   std::function<void(std::string_view)> violation_sink_;

@@ -1,0 +1,137 @@
+// The bench bus's byte face: the master a controller chip such as the
+// PCF8584 is. It makes its conditions and clocks its bytes through the same
+// line state machine as the line face; where nobody could tell, a byte's
+// outcome is applied without its edges.
+#include "sim/bus/i2c_bus.h"
+
+namespace sim {
+
+void Bus::byte_lines(bool sda, bool scl) {
+  set_master(byte_master_, sda, scl);
+}
+
+void Bus::byte_release_scl(bool sda) {
+  byte_lines(sda, true);
+  if (!scl_) report("SCL held low by another master while the controller clocks the bus");
+}
+
+// A controller told to make a condition while the slave still sends (the
+// last byte read was ACKed) cannot get SDA back on real wires. The byte face
+// tells the fault and lets the slave drop out so the condition goes through.
+void Bus::abandon_unfinished_read(const char* condition) {
+  if (phase_ != Phase::slave_sends || !master_acked_ || clocks_ != 0) return;
+  report("%s while the slave sends: the last byte read must be answered "
+         "with NACK",
+         condition);
+  phase_ = Phase::ignoring;
+  slave_sda_low_ = false;
+  settle();
+}
+
+// The edges of a byte matter only to a waveform, to another master or a
+// fault on the same wires (clock stretching, a line held low, a condition
+// in the wrong place), or when the slaves are somewhere inside a frame.
+// Between two frames, with the controller alone on the lines, its nine
+// clocks end the same way every time: the receiver has taken the byte and
+// answered it, and the ninth clock has fallen.
+bool Bus::edges_unobserved() const {
+  return !every_edge_ && !waveform_ && !sda_held_ && clocks_ == 0 &&
+         sda_pulls_ == (byte_master_.sda_low ? 1u : 0u) &&
+         scl_pulls_ == (byte_master_.scl_low ? 1u : 0u);
+}
+
+// Where nine clocks leave the wires: the ninth clock has fallen, the
+// controller holds SCL low with SDA released, and SDA shows what the slave
+// now drives (the first bit of its next byte, or nothing).
+void Bus::byte_done_at_once() {
+  ++bytes_without_edges_;
+  frame_over();
+  byte_master_ = LineMaster{false, true};
+  sda_pulls_ = 0;
+  scl_pulls_ = 1;
+  scl_ = false;
+  sda_ = !slave_sda_low_;
+}
+
+// Address, data byte, or a byte nobody listens to: the slaves see the
+// eighth bit end, and the acknowledge is what the receiver drives then.
+bool Bus::write_at_once(std::uint8_t byte) {
+  shift_in_ = byte;
+  eighth_bit_over();
+  const bool acked = slave_sda_low_;
+  byte_done_at_once();
+  return acked;
+}
+
+// The slave already drives the first bit of the byte it loaded; the master
+// samples all eight and answers, and the slave loads the next or lets go.
+std::uint8_t Bus::read_at_once(bool ack) {
+  const std::uint8_t value = shift_out_;
+  master_acked_ = ack;
+  byte_done_at_once();
+  return value;
+}
+
+void Bus::start() {
+  abandon_unfinished_read("START");
+  if (byte_master_.scl_low) {
+    byte_lines(true, false);
+  } else if (byte_master_.sda_low) {
+    // A START that no byte followed: clock low, then set up again.
+    byte_lines(false, false);
+    byte_lines(true, false);
+  }
+  byte_release_scl(true);
+  byte_lines(false, true);
+  byte_lines(false, false);
+}
+
+bool Bus::write(std::uint8_t byte) {
+  if (!slave_sda_low_ && edges_unobserved() &&
+      (phase_ == Phase::address || phase_ == Phase::master_writes ||
+       phase_ == Phase::ignoring)) {
+    return write_at_once(byte);
+  }
+  bool sda = !byte_master_.sda_low;
+  if (!byte_master_.scl_low) byte_lines(sda, false);
+  for (int bit = 7; bit >= 0; --bit) {
+    sda = ((byte >> bit) & 1) != 0;
+    byte_lines(sda, false);
+    byte_release_scl(sda);
+    byte_lines(sda, false);
+  }
+  byte_lines(true, false);
+  byte_release_scl(true);
+  const bool acked = !sda_;
+  byte_lines(true, false);
+  return acked;
+}
+
+std::uint8_t Bus::read(bool ack) {
+  if (phase_ == Phase::slave_sends && master_acked_ && edges_unobserved()) {
+    return read_at_once(ack);
+  }
+  if (!byte_master_.scl_low) byte_lines(!byte_master_.sda_low, false);
+  byte_lines(true, false);
+  std::uint8_t value = 0;
+  for (int bit = 0; bit < 8; ++bit) {
+    byte_release_scl(true);
+    value = static_cast<std::uint8_t>((value << 1) | (sda_ ? 1 : 0));
+    byte_lines(true, false);
+  }
+  byte_lines(!ack, false);
+  byte_release_scl(!ack);
+  byte_lines(!ack, false);
+  byte_lines(true, false);
+  return value;
+}
+
+void Bus::stop() {
+  if (!byte_master_.scl_low && !byte_master_.sda_low) return;
+  abandon_unfinished_read("STOP");
+  if (byte_master_.scl_low) byte_lines(false, false);
+  byte_release_scl(false);
+  byte_lines(true, true);
+}
+
+}  // namespace sim
