@@ -1,7 +1,8 @@
 // How many simulated port accesses the bench serves per second, driven
 // through the library as a host drives it: the console's SEARCH at the
 // default Nops (nearly all port delays), and whole EEPROM reads at Nops 0
-// (every access moves a bus line or a card register).
+// (every access moves a bus line or a card register, and every card access
+// that moves a byte moves a whole byte on the bus).
 #include <array>
 #include <cstdint>
 #include <string>
@@ -50,7 +51,7 @@ struct Workload {
   std::string name;
   std::string key;
   std::uint16_t nops;
-  bool counts_for_goal;  // run at the default Nops, as hosts run
+  int passes;  // EEPROM passes per run; 0 for SEARCH
   Speed speed;
 };
 
@@ -63,6 +64,9 @@ Section measure_sim_speed(Host& host, const Options& options) {
   table.header = {"adapter", "workload", "accesses", "best time ms", "accesses/s"};
   const int runs = options.quick ? 2 : 7;
   const int passes = options.quick ? 10 : 100;
+  // Nops 0 runs are short (no port delays): more passes keep them well
+  // above the clock's resolution.
+  const int passes_nops_0 = passes * 10;
   double slowest = -1;
   double slowest_nops_0 = -1;
   double search_philips_ms = 0;
@@ -70,10 +74,11 @@ Section measure_sim_speed(Host& host, const Options& options) {
 
   for (const Adapter adapter : kAdapters) {
     std::vector<Workload> workloads{
-        {"SEARCH, Nops 0x100", "search_nops_0x100", kDefaultNops, true, {}},
+        {"SEARCH, Nops 0x100", "search_nops_0x100", kDefaultNops, 0, {}},
         {std::to_string(passes) + " EEPROM passes, Nops 0x100", "eeprom_passes_nops_0x100",
-         kDefaultNops, true, {}},
-        {std::to_string(passes) + " EEPROM passes, Nops 0", "eeprom_passes_nops_0", 0, false, {}},
+         kDefaultNops, passes, {}},
+        {std::to_string(passes_nops_0) + " EEPROM passes, Nops 0", "eeprom_passes_nops_0", 0,
+         passes_nops_0, {}},
     };
     Json adapter_json = Json::object();
     for (std::size_t i = 0; i < workloads.size(); ++i) {
@@ -83,19 +88,19 @@ Section measure_sim_speed(Host& host, const Options& options) {
       const Exports& lib = host.library();
       lib.I2C_Start();
       lib.I2C_Address(kEepromWrite);
-      if (i == 0) {
+      if (w.passes == 0) {
         w.speed = speed_of(runs, [&] { console_search(lib, kEepromWrite); });
       } else {
         w.speed = speed_of(runs, [&] {
-          for (int p = 0; p < passes; ++p) eeprom_pass(lib);
+          for (int p = 0; p < w.passes; ++p) eeprom_pass(lib);
         });
       }
       lib.I2C_Stop();
       const double rate = w.speed.per_second();
       table.rows.push_back({adapter_name(adapter), w.name, grouped(w.speed.accesses),
                             fixed(w.speed.best_ns / 1e6, 2), grouped(rate)});
-      double& low = w.counts_for_goal ? slowest : slowest_nops_0;
-      if (low < 0 || rate < low) low = rate;
+      if (slowest < 0 || rate < slowest) slowest = rate;
+      if (w.nops == 0 && (slowest_nops_0 < 0 || rate < slowest_nops_0)) slowest_nops_0 = rate;
       adapter_json.set(w.key, Json::object()
                                   .set("accesses", w.speed.accesses)
                                   .set("ms", w.speed.best_ns / 1e6)
@@ -109,16 +114,16 @@ Section measure_sim_speed(Host& host, const Options& options) {
       "I2C_Send of the word address and I2C_Read of 16 bytes, turning the direction round. "
       "All on an open bus; times are the best of " + std::to_string(runs) + " runs.");
   table.notes.push_back(
-      "sim_accesses_per_second is the slowest row at Nops 0x100, the default every adapter "
-      "section gives. At Nops 0 no access is a port delay: each card access that moves a byte "
-      "clocks its 9 bits edge by edge through the bus, so the card serves fewer accesses there "
-      "(sim_accesses_per_second_nops_0, not a goal).");
+      "sim_accesses_per_second is the slowest row, at Nops 0x100 (the default every adapter "
+      "section gives, nearly all port delays) or at Nops 0 (sim_accesses_per_second_nops_0), "
+      "where no access is a port delay and each card access that moves a byte moves it on the "
+      "bus.");
   section.tables.push_back(std::move(table));
   section.headline.set("sim_accesses_per_second", slowest);
   section.headline.set("sim_accesses_per_second_nops_0", slowest_nops_0);
   section.headline.set("search_ms_philips_nops_0x100", search_philips_ms);
   section.details = details;
-  section.goals.push_back({"simulated port accesses per second (slowest adapter, Nops 0x100)",
+  section.goals.push_back({"simulated port accesses per second (slowest adapter, Nops 0 and 0x100)",
                            "at least 50 000 000", grouped(slowest), slowest >= kGoalPerSecond});
   section.goals.push_back({"SEARCH on the Philips adapter at Nops 0x100", "well under 50 ms",
                            fixed(search_philips_ms, 1) + " ms", search_philips_ms < kSearchGoalMs});
