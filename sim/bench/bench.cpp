@@ -45,6 +45,9 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
   parts_ = std::make_unique<Parts>(config, std::move(warn));
   Parts& parts = *parts_;
   if (violation) parts.bus.on_violation(std::move(violation));
+  if (config.nack_byte > 0) {
+    parts.bus.refuse_data_byte(static_cast<unsigned>(config.nack_byte));
+  }
 
   for (auto& device :
        make_devices(config.devices, config.eeprom_file, parts.warn)) {

@@ -27,6 +27,7 @@ struct BenchConfig {
   int pin_polls = 0;                   // "PIN Polls"
   std::uint8_t adapter_status = 0x20;  // "Adapter Status" (hex), bits 4 to 6
   bool sda_stuck = false;              // "SDA Stuck"
+  int nack_byte = 0;                   // "NACK Byte": data byte every slave refuses
 
   // Reads the section from the configuration file; missing keys keep the
   // defaults above. Problems are described through `warn`, one line each.

@@ -159,6 +159,8 @@ BenchConfig BenchConfig::load(const Warn& warn) {
   section.hex_byte("Adapter Status", config.adapter_status, 0x70,
                    "a hexadecimal value of status bits 4 to 6 (00 to 70)");
   section.flag("SDA Stuck", config.sda_stuck);
+  section.count("NACK Byte", config.nack_byte,
+                "a decimal byte number from 1, or 0 for none");
   return config;
 }
 

@@ -114,7 +114,7 @@ std::string port_layer_and_bench_settings() {
        << ", parallel port at " << bench.parport_base << "\nbusy " << bench.bus_busy
        << ", error " << bench.bus_error << ", PIN polls " << bench.pin_polls
        << ", adapter status " << int{bench.adapter_status} << ", SDA stuck "
-       << bench.sda_stuck << "\n"
+       << bench.sda_stuck << ", NACK byte " << bench.nack_byte << "\n"
        << warnings;
   return seen.str();
 }
@@ -201,7 +201,7 @@ TEST_F(SampleConfiguration, ListsEveryKeyTheSystemReadsEachUnderOneComment) {
       {"Port IO", {"Backend", "Trace", "Parport", "Parport Base"}},
       {"Simulation",
        {"Devices", "EEPROM File", "Waveform", "Card Base", "Parport Base", "Bus Busy",
-        "Bus Error", "PIN Polls", "Adapter Status", "SDA Stuck"}},
+        "Bus Error", "PIN Polls", "Adapter Status", "SDA Stuck", "NACK Byte"}},
   };
   std::vector<std::string> expected;
   for (const auto& [section, keys] : read_by_the_system) {

@@ -97,6 +97,31 @@ TEST(BenchBus, SdaStuckMakesEveryAddressLookAcknowledgedAndEveryByteZero) {
   EXPECT_EQ(parport.read_byte(false), 0x00);
 }
 
+TEST(BenchBus, NackByteMakesEverySlaveRefuseThatDataByteFromEitherMaster) {
+  sim::BenchConfig config;
+  config.nack_byte = 3;
+  Lines violations;
+  sim::Bench bench(config, {}, violations.sink());
+  CardMaster card(bench);
+  ParportMaster parport(bench);
+
+  // Word address 0x30, 0x11 taken, 0x22 refused, 0x33 not listened to.
+  EXPECT_FALSE(card.write(0xA0, {0x30, 0x11, 0x22, 0x33}));
+  EXPECT_EQ(parport.eeprom_read(0xA0, 0x30, 3), (Bytes{0x11, 0xFF, 0xFF}));
+
+  // The port expander refuses its third byte too, and the first two of the
+  // next transfer are taken again.
+  parport.start();
+  EXPECT_TRUE(parport.write_byte(0x40));
+  EXPECT_TRUE(parport.write_byte(0x01));
+  EXPECT_TRUE(parport.write_byte(0x02));
+  EXPECT_FALSE(parport.write_byte(0x03));
+  EXPECT_FALSE(parport.write_byte(0x04));
+  parport.stop();
+  EXPECT_TRUE(card.write(0x40, {0x05, 0x06}));
+  EXPECT_TRUE(violations.lines.empty()) << violations.lines.front();
+}
+
 TEST(BenchBus, EepromFileGivesTheContentsAndKeepsWhatIsWritten) {
   ScratchFolder folder;
   const std::string file = folder.file("eeprom.bin");

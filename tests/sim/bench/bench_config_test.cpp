@@ -46,6 +46,7 @@ TEST_F(BenchConfigLoad, MissingFileGivesTheDefaultBenchQuietly) {
   EXPECT_FALSE(config.bus_error);
   EXPECT_FALSE(config.sda_stuck);
   EXPECT_EQ(config.pin_polls, 0);
+  EXPECT_EQ(config.nack_byte, 0);
   EXPECT_EQ(config.eeprom_file, "");
   EXPECT_EQ(config.waveform, "");
 }
@@ -61,7 +62,8 @@ TEST_F(BenchConfigLoad, TakesEveryKeyAsWritten) {
       "Bus Error = 1\n"
       "PIN Polls = 120\n"
       "Adapter Status = 50\n"
-      "SDA Stuck = 1\n");
+      "SDA Stuck = 1\n"
+      "NACK Byte = 3\n");
   EXPECT_TRUE(warnings.lines.empty()) << warnings.lines.front();
   EXPECT_EQ(config.devices, "24C02@A2 LM75@9E");
   EXPECT_EQ(config.eeprom_file, "/tmp/e.bin");
@@ -73,6 +75,7 @@ TEST_F(BenchConfigLoad, TakesEveryKeyAsWritten) {
   EXPECT_EQ(config.pin_polls, 120);
   EXPECT_EQ(config.adapter_status, 0x50);
   EXPECT_TRUE(config.sda_stuck);
+  EXPECT_EQ(config.nack_byte, 3);
 }
 
 TEST_F(BenchConfigLoad, AnEmptyDeviceListMeansABusWithoutSlaves) {
@@ -88,8 +91,9 @@ TEST_F(BenchConfigLoad, EachUnusableValueIsReportedOnceAndItsDefaultApplies) {
       "Bus Error = 2\n"
       "PIN Polls = -3\n"
       "Adapter Status = 28\n"
-      "SDA Stuck =\n");
-  ASSERT_EQ(warnings.lines.size(), 7u);
+      "SDA Stuck =\n"
+      "NACK Byte = 3rd\n");
+  ASSERT_EQ(warnings.lines.size(), 8u);
   EXPECT_EQ(config.card_base, 0x300);
   EXPECT_EQ(config.parport_base, 0x378);
   EXPECT_FALSE(config.bus_busy);
@@ -97,12 +101,16 @@ TEST_F(BenchConfigLoad, EachUnusableValueIsReportedOnceAndItsDefaultApplies) {
   EXPECT_EQ(config.pin_polls, 0);
   EXPECT_EQ(config.adapter_status, 0x20);
   EXPECT_FALSE(config.sda_stuck);
+  EXPECT_EQ(config.nack_byte, 0);
   EXPECT_EQ(warnings.lines[0],
             "Card Base = \"30Q\" in section \"Simulation\" of " + folder_ +
                 "/I2C.INI is not a hexadecimal port from 0 to FFFE; using 300");
   EXPECT_NE(warnings.lines[5].find("Adapter Status = \"28\""), std::string::npos)
       << warnings.lines[5];
   EXPECT_NE(warnings.lines[5].find("using 20"), std::string::npos) << warnings.lines[5];
+  EXPECT_EQ(warnings.lines[7],
+            "NACK Byte = \"3rd\" in section \"Simulation\" of " + folder_ +
+                "/I2C.INI is not a decimal byte number from 1, or 0 for none; using 0");
 }
 
 TEST_F(BenchConfigLoad, PortsThatWouldRunPastTheLastPortAreRefused) {
