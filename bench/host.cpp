@@ -1,8 +1,11 @@
 #include "bench/host.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/sem.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <array>
@@ -24,10 +27,6 @@ namespace bench {
 namespace {
 
 constexpr std::array<const char*, 3> kSemaphoreNames{"I2CSEMA0", "I2CSEMA1", "I2CSEMA2"};
-// Files the benchmarks leave in the scratch directory, for the signal path.
-constexpr std::array<const char*, 4> kScratchFiles{"I2C.INI", "trace.txt", "script.txt",
-                                                   "sondrel.out"};
-
 // Kept ready for the signal handler, which may only make system calls.
 std::array<int, 8> semaphore_keys{};
 std::size_t semaphore_key_count = 0;
@@ -37,23 +36,36 @@ void remove_semaphores() {
   for (const char* name : kSemaphoreNames) bus_semaphore::remove(name);
 }
 
+// Removes every file of the scratch directory and the directory itself. The
+// files are not only the benchmark's own: a configuration write cut short
+// leaves its temporary file beside I2C.INI. Only system calls here, as a
+// signal handler may make: the directory is read with getdents64 itself.
+void empty_scratch_directory() {
+  const int directory = open(scratch_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory >= 0) {
+    alignas(8) char entries[4096];
+    for (;;) {
+      const long length = syscall(SYS_getdents64, directory, entries, sizeof entries);
+      if (length <= 0) break;
+      for (long offset = 0; offset < length;) {
+        const auto* entry = reinterpret_cast<const struct dirent64*>(entries + offset);
+        const char* name = entry->d_name;
+        const bool dots = name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+        if (!dots) unlinkat(directory, name, 0);
+        offset += entry->d_reclen;
+      }
+    }
+    close(directory);
+  }
+  rmdir(scratch_path);
+}
+
 void end_on_signal(int signal_number) {
   for (std::size_t i = 0; i < semaphore_key_count; ++i) {
     const int id = semget(semaphore_keys[i], 1, 0);
     if (id >= 0) semctl(id, 0, IPC_RMID);
   }
-  if (scratch_path[0] != '\0') {
-    for (const char* name : kScratchFiles) {
-      char path[600];
-      std::size_t used = 0;
-      for (const char* p = scratch_path; *p != '\0' && used < sizeof path - 1; ++p) path[used++] = *p;
-      if (used < sizeof path - 1) path[used++] = '/';
-      for (const char* p = name; *p != '\0' && used < sizeof path - 1; ++p) path[used++] = *p;
-      path[used] = '\0';
-      unlink(path);
-    }
-    rmdir(scratch_path);
-  }
+  if (scratch_path[0] != '\0') empty_scratch_directory();
   signal(signal_number, SIG_DFL);
   raise(signal_number);
 }
