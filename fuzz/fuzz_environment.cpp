@@ -59,6 +59,8 @@ void set_up(char** argv, const std::string& configuration) {
   const char* prefix = std::getenv("TARNWICK_SEM_PREFIX");
   if (prefix != nullptr && own_prefix() == prefix && std::getenv(kScratchVariable) != nullptr) {
     std::atexit(clean_up);
+    // A sanitizer report ends the process without the exit handlers.
+    __sanitizer_set_death_callback(clean_up);
     return;
   }
   const std::string scratch = make_scratch_directory();
@@ -95,6 +97,7 @@ void fail(const std::string& what) {
   __sanitizer_report_error_summary(what.c_str());
   std::fprintf(stderr, "\n*** %s\n", what.c_str());
   std::fflush(stderr);
+  clean_up();  // the abort skips the exit handlers; libFuzzer keeps the input
   std::abort();
 }
 
