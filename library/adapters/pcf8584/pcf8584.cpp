@@ -46,6 +46,10 @@ constexpr std::uint8_t kStopThenStart = ES0 | STA | STO | ACK;
 constexpr std::uint8_t kStop = PIN | ES0 | STO;
 constexpr std::uint8_t kInterfaceOff = 0x00;
 
+// No command this adapter writes turns on the interrupt or selects S3.
+static_assert(((kSelectOwnAddress | kSelectClock | kIdle | kEnableNoAck | kStart |
+                kRepeatedStart | kStopThenStart | kStop) & (ES2 | ENI)) == 0);
+
 // Values written to S0.
 constexpr std::uint8_t kOwnAddress = 0x55;
 // S24..S22 = 111: 12 MHz clock input; S21 S20 = 00: bus clock about 90 kHz.
