@@ -3,6 +3,7 @@
 // bus's byte face and the parallel port through its line face.
 #include "sim/bench/bench.h"
 
+#include "sim/bench/hex_text.h"
 #include "sim/bus/i2c_bus.h"
 #include "sim/bus/waveform.h"
 #include "sim/card/pcf8584_model.h"
@@ -14,16 +15,6 @@ namespace sim {
 namespace {
 
 using Sink = std::function<void(std::string_view)>;
-
-std::string hex_text(unsigned value) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  do {
-    text.insert(text.begin(), kDigits[value & 0xF]);
-    value >>= 4;
-  } while (value != 0);
-  return text;
-}
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 
 #include "platform/profile/profile.h"
 #include "sim/bench/bench.h"
+#include "sim/bench/hex_text.h"
 
 namespace sim {
 
@@ -120,16 +121,6 @@ class SectionReader {
   }
 
  private:
-  static std::string hex_text(unsigned value) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    do {
-      text.insert(text.begin(), kDigits[value & 0xF]);
-      value >>= 4;
-    } while (value != 0);
-    return text;
-  }
-
   void reject(const char* key, const std::string& value, const char* meaning,
               const std::string& fallback) {
     warn_(std::string(key) + " = \"" + value + "\" " + where_ + " is not " +

@@ -238,19 +238,19 @@ void Bus::check_condition_placement(const char* condition) {
 void Bus::start_seen() {
   check_condition_placement("START");
   for (auto& device : devices_) device->on_start();
-  phase_ = Phase::address;
-  clocks_ = 0;
-  shift_in_ = 0;
-  selected_ = nullptr;
-  master_acked_ = false;
-  frame_faulted_ = false;
-  slave_sda_low_ = false;
+  begin_frame(Phase::address);
 }
 
 void Bus::stop_seen() {
   check_condition_placement("STOP");
   for (auto& device : devices_) device->on_stop();
-  phase_ = Phase::idle;
+  begin_frame(Phase::idle);
+}
+
+// After a START or STOP no slave is selected or drives SDA, and the next
+// byte starts from its first bit.
+void Bus::begin_frame(Phase phase) {
+  phase_ = phase;
   clocks_ = 0;
   shift_in_ = 0;
   selected_ = nullptr;

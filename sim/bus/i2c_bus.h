@@ -123,6 +123,7 @@ class Bus {
   bool slave_takes(std::uint8_t byte);
   void start_seen();
   void stop_seen();
+  void begin_frame(Phase phase);
   void address_received();
   void check_condition_placement(const char* condition);
   void report(const char* format, ...) __attribute__((format(printf, 2, 3)));
