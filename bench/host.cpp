@@ -76,13 +76,6 @@ std::string hex(unsigned value) {
   return text;
 }
 
-template <class Function>
-void bind(void* handle, const char* name, Function& target) {
-  void* symbol = dlsym(handle, name);
-  if (symbol == nullptr) throw std::runtime_error(std::string("libtarnwick.so has no ") + name);
-  target = reinterpret_cast<Function>(symbol);
-}
-
 }  // namespace
 
 void Host::remove_on_signal(const std::string& semaphore_name) {
@@ -174,16 +167,7 @@ const Exports& Host::library() {
   void* handle = dlopen(TARNWICK_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) throw std::runtime_error(std::string("cannot load ") + dlerror());
   try {
-    bind(handle, "I2C_Init", exports_.I2C_Init);
-    bind(handle, "I2C_Start", exports_.I2C_Start);
-    bind(handle, "I2C_Stop", exports_.I2C_Stop);
-    bind(handle, "I2C_Address", exports_.I2C_Address);
-    bind(handle, "I2C_Send", exports_.I2C_Send);
-    bind(handle, "I2C_Read", exports_.I2C_Read);
-    bind(handle, "I2C_SendByte", exports_.I2C_SendByte);
-    bind(handle, "I2C_GetByte", exports_.I2C_GetByte);
-    bind(handle, "I2C_Info", exports_.I2C_Info);
-    bind(handle, "I2C_SelectInterface", exports_.I2C_SelectInterface);
+    exports_ = tarnwick_host::bind_exports(handle);
   } catch (...) {
     dlclose(handle);
     throw;

@@ -184,22 +184,6 @@ bool is_loaded(const std::string& name) {
   return true;
 }
 
-namespace {
-
-template <typename Function>
-void bind(void* handle, const char* name, Function& target) {
-  dlerror();
-  void* address = dlsym(handle, name);
-  if (address == nullptr) {
-    const char* error = dlerror();
-    throw std::runtime_error(std::string("export ") + name + " not found: " +
-                             (error != nullptr ? error : "null"));
-  }
-  target = reinterpret_cast<Function>(address);
-}
-
-}  // namespace
-
 Library::Library(const std::string& path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
@@ -207,16 +191,7 @@ Library::Library(const std::string& path) {
     throw std::runtime_error("cannot load " + path + ": " + (error != nullptr ? error : "?"));
   }
   try {
-    bind(handle_, "I2C_Init", exports_.I2C_Init);
-    bind(handle_, "I2C_Start", exports_.I2C_Start);
-    bind(handle_, "I2C_Stop", exports_.I2C_Stop);
-    bind(handle_, "I2C_Address", exports_.I2C_Address);
-    bind(handle_, "I2C_Send", exports_.I2C_Send);
-    bind(handle_, "I2C_Read", exports_.I2C_Read);
-    bind(handle_, "I2C_SendByte", exports_.I2C_SendByte);
-    bind(handle_, "I2C_GetByte", exports_.I2C_GetByte);
-    bind(handle_, "I2C_Info", exports_.I2C_Info);
-    bind(handle_, "I2C_SelectInterface", exports_.I2C_SelectInterface);
+    exports_ = tarnwick_host::bind_exports(handle_);
   } catch (...) {
     unload();
     throw;

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "library/frame/tarnwick.h"
+#include "tools/tarnwick_exports.h"
 
 namespace harness {
 
@@ -116,18 +117,7 @@ class Environment {
 // ------------------------------------------------------------- library --
 
 // The ten exports, bound by name.
-struct Exports {
-  decltype(&::I2C_Init) I2C_Init = nullptr;
-  decltype(&::I2C_Start) I2C_Start = nullptr;
-  decltype(&::I2C_Stop) I2C_Stop = nullptr;
-  decltype(&::I2C_Address) I2C_Address = nullptr;
-  decltype(&::I2C_Send) I2C_Send = nullptr;
-  decltype(&::I2C_Read) I2C_Read = nullptr;
-  decltype(&::I2C_SendByte) I2C_SendByte = nullptr;
-  decltype(&::I2C_GetByte) I2C_GetByte = nullptr;
-  decltype(&::I2C_Info) I2C_Info = nullptr;
-  decltype(&::I2C_SelectInterface) I2C_SelectInterface = nullptr;
-};
+using Exports = tarnwick_host::Exports;
 
 // Paths of the built libraries.
 std::string tarnwick_path();
