@@ -13,7 +13,7 @@
 #include "bench/line_fit.h"
 #include "bench/search.h"
 #include "bench/section.h"
-#include "platform/portio/dlportio_control.h"
+#include "sim/bench/sim_bench.h"
 
 namespace bench {
 namespace {
@@ -52,9 +52,9 @@ Series sample(const std::vector<double>& x, int rounds, int repeat, Prepare&& pr
     for (std::size_t i = 0; i < x.size(); ++i) {
       prepare(i, true);
       if (round == 0) {
-        const std::uint64_t before = DlPortAccessCount();
+        const std::uint64_t before = SimBenchAccessCount();
         run(i);
-        series.accesses[i] = static_cast<double>(DlPortAccessCount() - before);
+        series.accesses[i] = static_cast<double>(SimBenchAccessCount() - before);
       }
       const double ns = time_ns([&] {
         for (int k = 0; k < repeat; ++k) run(i);

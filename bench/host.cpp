@@ -16,7 +16,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "platform/portio/dlportio_control.h"
 #include "platform/semaphore/bus_semaphore.h"
 
 #ifndef TARNWICK_LIBRARY_PATH
@@ -113,7 +112,6 @@ Host::~Host() {
   if (handle_ != nullptr) {
     // The port backend goes first, so that the bench is not left running
     // over a library that has left the process.
-    DlPortReconfigure();
     dlclose(handle_);
   }
   remove_semaphores();
@@ -160,7 +158,31 @@ EndSignalsHeld::~EndSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr
 
 void EndSignalsHeld::restore_in_child() const { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
-void Host::restart_ports() { DlPortReconfigure(); }
+void Host::restart_ports() {
+  if (handle_ == nullptr) return;
+  dlclose(handle_);
+  handle_ = nullptr;
+  exports_ = Exports{};
+  ports_ = PortCalls{};
+}
+
+const Host::PortCalls& Host::ports() {
+  static_cast<void>(library());
+  if (ports_.read != nullptr) return ports_;
+  void* layer = dlopen("libdlportio.so.1", RTLD_NOW | RTLD_NOLOAD);
+  if (layer == nullptr) throw std::runtime_error("the library loaded no port layer");
+  ports_.read = reinterpret_cast<unsigned char (*)(unsigned long)>(
+      dlsym(layer, "DlPortReadPortUchar"));
+  ports_.write = reinterpret_cast<void (*)(unsigned long, unsigned char)>(
+      dlsym(layer, "DlPortWritePortUchar"));
+  // The library holds the port layer for as long as it is loaded.
+  dlclose(layer);
+  if (ports_.read == nullptr || ports_.write == nullptr) {
+    ports_ = PortCalls{};
+    throw std::runtime_error("the port layer lacks its port calls");
+  }
+  return ports_;
+}
 
 const Exports& Host::library() {
   if (handle_ != nullptr) return exports_;

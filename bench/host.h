@@ -40,13 +40,22 @@ class Host {
   // Writes I2C.INI. The port layer reads its own section only when its
   // backend starts: call restart_ports() for a new trace setting.
   void configure(const Settings& settings) const;
-  // Finishes the port backend (its trace reaches the file); the next
-  // access starts a fresh bench from power-up.
-  static void restart_ports();
+  // Unloads the library and with it the port layer, whose backend finishes
+  // (its trace reaches the file); the next library() loads both afresh and
+  // the next access starts the bench from power-up.
+  void restart_ports();
 
   // Loads the library at the first call. Throws std::runtime_error when it
   // or one of its exports cannot be found.
   const Exports& library();
+
+  // The two port calls of the port layer that the library loaded (loading
+  // the library first), for driving ports as the library does.
+  struct PortCalls {
+    unsigned char (*read)(unsigned long port) = nullptr;
+    void (*write)(unsigned long port, unsigned char value) = nullptr;
+  };
+  const PortCalls& ports();
 
   // Selects the adapter and runs its init operation.
   void use(Adapter adapter);
@@ -62,6 +71,7 @@ class Host {
   std::string directory_;
   void* handle_ = nullptr;
   Exports exports_;
+  PortCalls ports_;
 };
 
 // While one lives, SIGINT, SIGTERM and SIGHUP wait: around child processes

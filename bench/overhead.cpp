@@ -15,7 +15,7 @@
 #include "bench/clock.h"
 #include "bench/host.h"
 #include "bench/section.h"
-#include "platform/portio/dlportio_control.h"
+#include "sim/bench/sim_bench.h"
 
 namespace bench {
 namespace {
@@ -89,14 +89,14 @@ std::vector<Access> capture(Host& host, Adapter adapter, std::uint16_t nops) {
   const std::string trace = host.file("trace.txt");
   std::remove(trace.c_str());
   host.configure({nops, 1, trace});
-  Host::restart_ports();
+  host.restart_ports();
   open_bus(host, adapter);
   const Exports& lib = host.library();
-  const std::uint64_t first = DlPortAccessCount();
+  const std::uint64_t first = SimBenchAccessCount();
   pass(lib);
-  const std::uint64_t end = DlPortAccessCount();
+  const std::uint64_t end = SimBenchAccessCount();
   lib.I2C_Stop();
-  Host::restart_ports();  // the trace reaches its file
+  host.restart_ports();  // the trace reaches its file
   host.configure({nops, 1, ""});
   const std::vector<Access> all = parse_trace(trace);
   std::remove(trace.c_str());
@@ -105,13 +105,13 @@ std::vector<Access> capture(Host& host, Adapter adapter, std::uint16_t nops) {
           all.begin() + static_cast<std::ptrdiff_t>(end)};
 }
 
-unsigned replay(const std::vector<Access>& accesses) {
+unsigned replay(const Host::PortCalls& ports, const std::vector<Access>& accesses) {
   unsigned sink = 0;
   for (const Access& access : accesses) {
     if (access.write) {
-      DlPortWritePortUchar(access.port, access.value);
+      ports.write(access.port, access.value);
     } else {
-      sink += DlPortReadPortUchar(access.port);
+      sink += ports.read(access.port);
     }
   }
   return sink;
@@ -127,9 +127,10 @@ struct Figures {
 
 Figures compare(Host& host, Adapter adapter, std::uint16_t nops, bool quick) {
   const std::vector<Access> sequence = capture(host, adapter, nops);
-  Host::restart_ports();
+  host.restart_ports();
   open_bus(host, adapter);
   const Exports& lib = host.library();
+  const Host::PortCalls& ports = host.ports();
 
   // A round lasts some milliseconds, long against the clock's resolution.
   const double target_ns = quick ? 2e6 : 8e6;
@@ -146,15 +147,15 @@ Figures compare(Host& host, Adapter adapter, std::uint16_t nops, bool quick) {
     double direct = 0;
     std::uint64_t library_accesses = 0;
     auto run_library = [&] {
-      const std::uint64_t before = DlPortAccessCount();
+      const std::uint64_t before = SimBenchAccessCount();
       library = time_ns([&] {
         for (int i = 0; i < passes; ++i) pass(lib);
       });
-      library_accesses = DlPortAccessCount() - before;
+      library_accesses = SimBenchAccessCount() - before;
     };
     auto run_direct = [&] {
       direct = time_ns([&] {
-        for (int i = 0; i < passes; ++i) sink = sink + replay(sequence);
+        for (int i = 0; i < passes; ++i) sink = sink + replay(ports, sequence);
       });
     };
     // Alternate which goes first, so that a drift of the machine's speed

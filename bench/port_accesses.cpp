@@ -11,7 +11,7 @@
 #include "bench/prescribed.h"
 #include "bench/search.h"
 #include "bench/section.h"
-#include "platform/portio/dlportio_control.h"
+#include "sim/bench/sim_bench.h"
 
 namespace bench {
 namespace {
@@ -53,12 +53,12 @@ struct Run {
 // accesses of each operation on its own.
 Run count_operations(const Exports& lib, Adapter adapter) {
   Run run;
-  const std::uint64_t violations_before = DlPortBusViolations();
+  const std::uint64_t violations_before = SimBenchViolations();
   auto counted = [&](Operation operation, const char* call, std::int16_t wanted,
                      const std::function<std::int16_t()>& action) {
-    const std::uint64_t before = DlPortAccessCount();
+    const std::uint64_t before = SimBenchAccessCount();
     const std::int16_t result = action();
-    run.accesses[operation] = DlPortAccessCount() - before;
+    run.accesses[operation] = SimBenchAccessCount() - before;
     if (result != wanted) {
       run.unexpected.push_back(std::string(call) + " gave " + std::to_string(result) +
                                ", not " + std::to_string(wanted));
@@ -109,7 +109,7 @@ Run count_operations(const Exports& lib, Adapter adapter) {
   counted(Operation::search, "SEARCH", 3,
           [&] { return static_cast<std::int16_t>(console_search(lib, kEepromWrite)); });
   lib.I2C_Stop();
-  run.violations = DlPortBusViolations() - violations_before;
+  run.violations = SimBenchViolations() - violations_before;
   return run;
 }
 

@@ -12,7 +12,7 @@
 #include "bench/host.h"
 #include "bench/search.h"
 #include "bench/section.h"
-#include "platform/portio/dlportio_control.h"
+#include "sim/bench/sim_bench.h"
 
 namespace bench {
 namespace {
@@ -31,9 +31,9 @@ struct Speed {
 template <class Action>
 Speed speed_of(int runs, Action&& action) {
   Speed speed;
-  const std::uint64_t before = DlPortAccessCount();
+  const std::uint64_t before = SimBenchAccessCount();
   action();  // warm-up, and the count of one run
-  speed.accesses = static_cast<double>(DlPortAccessCount() - before);
+  speed.accesses = static_cast<double>(SimBenchAccessCount() - before);
   speed.best_ns = best_ns(runs, action);
   return speed;
 }
@@ -54,6 +54,20 @@ struct Workload {
   int passes;  // EEPROM passes per run; 0 for SEARCH
   Speed speed;
 };
+
+constexpr int kFloorReads = 1'000'000;
+// A port that no card, parallel port or other decoder answers.
+constexpr unsigned long kUnansweredPort = 0x0100;
+
+double unanswered_read_ns(const Host::PortCalls& ports, int runs) {
+  volatile unsigned sink = 0;
+  const double best = best_ns(runs, [&] {
+    unsigned sum = 0;
+    for (int i = 0; i < kFloorReads; ++i) sum += ports.read(kUnansweredPort);
+    sink = sink + sum;
+  });
+  return best / kFloorReads;
+}
 
 }  // namespace
 
@@ -118,7 +132,20 @@ Section measure_sim_speed(Host& host, const Options& options) {
       "section gives, nearly all port delays) or at Nops 0 (sim_accesses_per_second_nops_0), "
       "where no access is a port delay and each card access that moves a byte moves it on the "
       "bus.");
+  // The port layer's own floor, measured right after the workloads: a read
+  // of a port that nothing answers, through the same call a host makes.
+  host.configure({0, 1, ""});
+  const double floor_ns = unanswered_read_ns(host.ports(), runs);
+  const double sim_ns = slowest > 0 ? 1e9 / slowest : 0;
+  const double cost_ratio = floor_ns > 0 ? sim_ns / floor_ns : 0;
+  table.notes.push_back(
+      "sim_cost_ratio: the time per access of the slowest row (" + fixed(sim_ns, 2) +
+      " ns) over the time per read of a port that nothing answers (" + fixed(floor_ns, 2) +
+      " ns), the port layer's own floor, best of " + std::to_string(runs) + " runs of " +
+      grouped(kFloorReads) + " reads.");
   section.tables.push_back(std::move(table));
+  section.headline.set("sim_cost_ratio", cost_ratio);
+  section.headline.set("unanswered_read_ns", floor_ns);
   section.headline.set("sim_accesses_per_second", slowest);
   section.headline.set("sim_accesses_per_second_nops_0", slowest_nops_0);
   section.headline.set("search_ms_philips_nops_0x100", search_philips_ms);

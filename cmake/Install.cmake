@@ -2,6 +2,8 @@
 #
 #   lib/libtarnwick.so.4.11.0, .so.4, .so        the bus library
 #   lib/libdlportio.so.1.0.0, .so.1, .so         the port layer it links
+#   lib/libdlportio-sim.so.1.0.0, .so.1          the simulated bench, which
+#                                                the port layer loads by name
 #   include/tarnwick.h                           the ten functions
 #   bin/sondrel                                  the console
 #   lib/pkgconfig/tarnwick.pc                    pkg-config
@@ -31,6 +33,9 @@ install(TARGETS tarnwick dlportio
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     COMPONENT Runtime
     NAMELINK_COMPONENT Development)
+# Nothing links the bench: the port layer loads it from beside itself.
+install(TARGETS dlportio_sim
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_SKIP)
 install(TARGETS sondrel
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 install(FILES ${CMAKE_SOURCE_DIR}/library/frame/tarnwick.h

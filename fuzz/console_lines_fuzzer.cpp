@@ -20,7 +20,7 @@
 #include "console/interpreter/plain_reader.h"
 #include "fuzz/fuzz_environment.h"
 #include "library/frame/tarnwick.h"
-#include "platform/portio/dlportio_control.h"
+#include "sim/bench/sim_bench.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A console just started: the adapter of "Default", initialised once, on
   // a bench fresh from power-up.
   console::reset();
-  DlPortReconfigure();
+  SimBenchRestart();
   I2C_SelectInterface(1);
   I2C_Init();
 

@@ -36,7 +36,7 @@
 
 #include "fuzz/fuzz_environment.h"
 #include "library/frame/tarnwick.h"
-#include "platform/portio/dlportio_control.h"
+#include "sim/bench/sim_bench.h"
 
 namespace {
 
@@ -160,7 +160,7 @@ void begin(std::uint8_t bench) {
   free_slot(0);
   free_slot(1);
   ::setenv("I2C_INI", bench_files[bench % bench_files.size()].c_str(), 1);
-  DlPortReconfigure();
+  SimBenchRestart();
   select(Adapter::card);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "library/adapters/parallel/parallel_adapters.h"
+#include "library/adapters/parallel/parallel_bus.h"
 #include "library/adapters/pcf8584/pcf8584.h"
 
 namespace frame {
@@ -21,14 +22,19 @@ using ReadOperation = std::int16_t (*)(std::int16_t count, std::uint8_t* buffer)
 inline constexpr std::array<ControlOperation, kAdapterCount> init_operations{
     pcf8584::init, philips::init, custom::init};
 inline constexpr std::array<ControlOperation, kAdapterCount> start_operations{
-    pcf8584::start, philips::start, custom::start};
+    pcf8584::start, parallel_bus::start<philips::kWiring>,
+    parallel_bus::start<custom::configured_wiring>};
 inline constexpr std::array<ControlOperation, kAdapterCount> stop_operations{
-    pcf8584::stop, philips::stop, custom::stop};
+    pcf8584::stop, parallel_bus::stop<philips::kWiring>,
+    parallel_bus::stop<custom::configured_wiring>};
 inline constexpr std::array<AddressOperation, kAdapterCount> address_operations{
-    pcf8584::address, philips::address, custom::address};
+    pcf8584::address, parallel_bus::address<philips::kWiring>,
+    parallel_bus::address<custom::configured_wiring>};
 inline constexpr std::array<SendOperation, kAdapterCount> send_operations{
-    pcf8584::send, philips::send, custom::send};
+    pcf8584::send, parallel_bus::send<philips::kWiring>,
+    parallel_bus::send<custom::configured_wiring>};
 inline constexpr std::array<ReadOperation, kAdapterCount> read_operations{
-    pcf8584::read, philips::read, custom::read};
+    pcf8584::read, parallel_bus::read<philips::kWiring>,
+    parallel_bus::read<custom::configured_wiring>};
 
 }  // namespace frame

@@ -3,8 +3,10 @@
  * The backend is chosen by key "Backend" of section "Port IO" in the
  * configuration file, read once at the first access:
  *   sim     the simulated bench (default): a PCF8584 card, a parallel port
- *           and an I2C bus with slave devices, all in this process;
- *   direct  real x86 port instructions, after ioperm/iopl;
+ *           and an I2C bus with slave devices, in a shared object of its
+ *           own (libdlportio-sim.so) loaded from beside this library;
+ *   direct  real x86 port instructions, each port asked of the kernel
+ *           (ioperm) when it is first used;
  *   ppdev   a real parallel port through the Linux parport device.
  * Key "Trace" names a file to which every access is appended. */
 #ifndef DLPORTIO_H

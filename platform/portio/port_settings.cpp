@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 
+#include "platform/portio/backends/backend.h"
 #include "platform/profile/profile.h"
 #include "platform/text/scan.h"
 
@@ -32,24 +33,6 @@ std::string lower_trimmed(std::string text) {
   return text;
 }
 
-// A port number as the adapters read it: hexadecimal, low 16 bits kept.
-std::uint16_t adapter_port(const char* section, const char* key,
-                           const char* fallback) {
-  const std::string text = read_value(section, key, fallback);
-  auto value = scan::hexadecimal(text);
-  if (!value) value = scan::hexadecimal(fallback);
-  return static_cast<std::uint16_t>(*value);
-}
-
-// Adds `count` ports from `first`, wrapping at 0xFFFF as the 16-bit port
-// arithmetic of the adapters does.
-void add_ports(std::vector<std::uint16_t>& ports, std::uint16_t first,
-               unsigned count) {
-  for (unsigned i = 0; i < count; ++i) {
-    ports.push_back(static_cast<std::uint16_t>(first + i));
-  }
-}
-
 }  // namespace
 
 PortSettings PortSettings::load(
@@ -69,17 +52,20 @@ PortSettings PortSettings::load(
 
   const std::string backend = read_value(kSection, "Backend", "");
   const std::string kind = lower_trimmed(backend);
-  settings.backend_given = !kind.empty();
-  if (kind.empty() || kind == "sim") {
-    settings.backend = BackendKind::sim;
-  } else if (kind == "direct") {
-    settings.backend = BackendKind::direct;
-  } else if (kind == "ppdev") {
-    settings.backend = BackendKind::ppdev;
-  } else {
-    settings.backend_given = false;
-    warn("Backend = \"" + backend + "\" " + where +
-         " is none of sim, direct, ppdev; using sim");
+  settings.backend_given = false;
+  if (!kind.empty()) {
+    std::string names;
+    for (std::size_t row = 0; row < kBackends.size(); ++row) {
+      if (kind == kBackends[row].name) {
+        settings.backend = row;
+        settings.backend_given = true;
+      }
+      names += (row == 0 ? "" : ", ") + std::string(kBackends[row].name);
+    }
+    if (!settings.backend_given) {
+      warn("Backend = \"" + backend + "\" " + where + " is none of " + names + "; using " +
+           kBackends[0].name);
+    }
   }
 
   settings.trace_path = read_value(kSection, "Trace", "");
@@ -97,36 +83,6 @@ PortSettings PortSettings::load(
          " is not a hexadecimal port from 0 to FFFD; using 378");
   }
   return settings;
-}
-
-std::vector<std::uint16_t> adapter_ports() {
-  std::vector<std::uint16_t> ports;
-  add_ports(ports, adapter_port("I2C Card", "Base", "300"), 3);
-  add_ports(ports, adapter_port("I2C para", "Base", "378"), 3);
-  add_ports(ports,
-            static_cast<std::uint16_t>(adapter_port("I2C para Gen", "Base",
-                                                    "378") + 2),
-            1);
-  for (const char* key :
-       {"SDA IN Port", "SDA OUT Port", "SCL IN Port", "SCL OUT Port"}) {
-    const std::uint16_t port = adapter_port("I2C para Gen", key, "0");
-    if (port != 0) ports.push_back(port);  // 0 means the line is not wired
-  }
-  std::sort(ports.begin(), ports.end());
-  ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
-  return ports;
-}
-
-const char* backend_name(BackendKind kind) {
-  switch (kind) {
-    case BackendKind::sim:
-      return "sim";
-    case BackendKind::direct:
-      return "direct";
-    case BackendKind::ppdev:
-      return "ppdev";
-  }
-  return "sim";
 }
 
 }  // namespace portio

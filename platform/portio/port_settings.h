@@ -1,21 +1,19 @@
-// What section "Port IO" of the configuration file asks of the port layer,
-// and which ports the adapters' own sections name (the only ports the
-// direct backend asks the kernel for).
+// What section "Port IO" of the configuration file asks of the port layer:
+// the backend, the trace and the parallel port device. The port layer reads
+// no other section: which ports it reaches is up to its callers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace portio {
 
-enum class BackendKind { sim, direct, ppdev };
-
 struct PortSettings {
-  std::string config_path;  // the configuration file these came from
-  BackendKind backend = BackendKind::sim;
+  std::string config_path;     // the configuration file these came from
+  std::size_t backend = 0;     // row of the backend table; 0 is the bench
   bool backend_given = false;  // "Backend" was set (not just defaulted)
   std::string trace_path;      // "Trace"; empty: no trace
   std::string parport_device = "/dev/parport0";  // "Parport"
@@ -25,13 +23,5 @@ struct PortSettings {
   // line each) and its default applies.
   static PortSettings load(const std::function<void(std::string_view)>& warn);
 };
-
-// The ports the three adapters reach with their configured settings:
-// the card's base to base + 2 (its port delay reads base + 2), the Philips
-// adapter's base to base + 2, the Custom adapter's base + 2 and its four
-// line ports. Sorted, without duplicates.
-std::vector<std::uint16_t> adapter_ports();
-
-const char* backend_name(BackendKind kind);
 
 }  // namespace portio

@@ -204,28 +204,8 @@ void* Library::symbol(const char* name) const {
   return handle_ != nullptr ? dlsym(handle_, name) : nullptr;
 }
 
-namespace {
-
-// Finishes the port layer's backend (its trace reaches the file) so that the
-// next access starts a bench from power-up. That is what unloading the port
-// layer does as well; this covers a port layer that the loader keeps in the
-// process after its last user is gone.
-void finish_port_layer() {
-  void* portio = dlopen("libdlportio.so.1", RTLD_NOW | RTLD_NOLOAD);
-  if (portio == nullptr) {
-    return;
-  }
-  if (void* reconfigure = dlsym(portio, "DlPortReconfigure")) {
-    reinterpret_cast<void (*)()>(reconfigure)();
-  }
-  dlclose(portio);
-}
-
-}  // namespace
-
 void Library::unload() {
   if (handle_ != nullptr) {
-    finish_port_layer();
     dlclose(handle_);
     handle_ = nullptr;
     exports_ = Exports{};

@@ -13,10 +13,9 @@
 //
 // Each Library is a fresh load: libtarnwick.so leaves the process at unload
 // (it has no unique symbols and is not marked nodelete), so the next load
-// runs the load steps again over fresh library state. Before unloading, the
-// harness finishes the port layer's backend with DlPortReconfigure: the
-// trace reaches its file and the next access builds the bench anew from
-// power-up, also if libdlportio.so itself stays in the process.
+// runs the load steps again over fresh library state, and the port layer
+// that it loaded leaves with it: its backend finishes, the trace reaches its
+// file and the next load builds the bench anew from power-up.
 // The test program itself must not link either library. Declare the
 // Environment before the Library, so the library is unloaded first.
 //

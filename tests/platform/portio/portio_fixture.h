@@ -1,5 +1,6 @@
 // A scratch folder with its own configuration file, pointed at by I2C_INI,
-// and the port layer started afresh for each test and finished after it.
+// and the port layer (built into the test) started afresh for each test
+// and finished after it.
 #pragma once
 
 #include <fcntl.h>
@@ -18,7 +19,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/portio/dlportio.h"
-#include "platform/portio/dlportio_control.h"
+#include "platform/portio/port_layer.h"
+#include "sim/bench/sim_bench.h"
 
 namespace portio_test {
 
@@ -44,11 +46,11 @@ class PortIoTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     folder_ = pattern;
     ::setenv("I2C_INI", config_path().c_str(), 1);
-    DlPortReconfigure();
+    portio::restart();
   }
 
   void TearDown() override {
-    DlPortReconfigure();
+    portio::restart();
     ::unsetenv("I2C_INI");
     std::filesystem::remove_all(folder_);
   }
@@ -59,7 +61,7 @@ class PortIoTest : public ::testing::Test {
   // Replaces the configuration and makes the next access read it.
   void configure(const std::string& text) {
     std::ofstream(config_path(), std::ios::trunc) << text;
-    DlPortReconfigure();
+    portio::restart();
   }
 
   std::string folder_;

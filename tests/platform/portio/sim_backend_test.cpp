@@ -13,18 +13,18 @@ namespace {
 using SimBackend = PortIoTest;
 
 TEST_F(SimBackend, IsTheDefaultWithoutAnyConfigurationFile) {
-  EXPECT_STREQ(DlPortBackendName(), "sim");
+  EXPECT_STREQ(portio::backend_name(), "sim");
 }
 
 TEST_F(SimBackend, IsChosenByTheBackendKeyInAnyLetterCase) {
   configure("[Port IO]\nBackend = SIM\n");
-  EXPECT_STREQ(DlPortBackendName(), "sim");
+  EXPECT_STREQ(portio::backend_name(), "sim");
 }
 
 TEST_F(SimBackend, UnknownBackendValueIsReportedOnceAndTheBenchRuns) {
   configure("[Port IO]\nBackend = parallel\n");
   CapturedOutput err(2);
-  EXPECT_STREQ(DlPortBackendName(), "sim");
+  EXPECT_STREQ(portio::backend_name(), "sim");
   const auto lines = lines_of(err.text());
   ASSERT_EQ(lines.size(), 1u) << err.text();
   EXPECT_NE(lines[0].find("Backend = \"parallel\""), std::string::npos) << lines[0];
@@ -46,19 +46,19 @@ TEST_F(SimBackend, PortNumbersWrapAtSixteenAddressLines) {
 }
 
 TEST_F(SimBackend, CountsEveryAccessUntilReconfigured) {
-  EXPECT_EQ(DlPortAccessCount(), 0u);
+  EXPECT_EQ(SimBenchAccessCount(), 0u);
   for (int i = 0; i < 5; ++i) DlPortReadPortUchar(0x379);
   for (int i = 0; i < 3; ++i) DlPortWritePortUchar(0x378, 0);
-  EXPECT_EQ(DlPortAccessCount(), 8u);
-  DlPortReconfigure();
-  EXPECT_EQ(DlPortAccessCount(), 0u);
+  EXPECT_EQ(SimBenchAccessCount(), 8u);
+  portio::restart();
+  EXPECT_EQ(SimBenchAccessCount(), 0u);
   DlPortReadPortUchar(0x379);
-  EXPECT_EQ(DlPortAccessCount(), 1u);
+  EXPECT_EQ(SimBenchAccessCount(), 1u);
 }
 
 TEST_F(SimBackend, RestartsFromPowerUpAfterReconfigure) {
   DlPortWritePortUchar(0x378, 0x80);
-  DlPortReconfigure();
+  portio::restart();
   EXPECT_EQ(DlPortReadPortUchar(0x378), 0x00);
 }
 

@@ -17,7 +17,7 @@ TEST_F(PortTrace, RecordsEveryAccessAsOneLineInOrder) {
   DlPortReadPortUchar(0x37A);
   DlPortReadPortUchar(0x0042);
   DlPortWritePortUchar(0xABCD, 0x0F);
-  DlPortReconfigure();
+  portio::restart();
   EXPECT_EQ(read_file(path("trace.txt")),
             "W 0378 C0\n"
             "R 0378 C0\n"
@@ -30,7 +30,7 @@ TEST_F(PortTrace, AppendsToWhatTheFileAlreadyHolds) {
   std::ofstream(path("trace.txt")) << "earlier run\n";
   configure("[Port IO]\nTrace = " + path("trace.txt") + "\n");
   DlPortReadPortUchar(0x0100);
-  DlPortReconfigure();
+  portio::restart();
   EXPECT_EQ(read_file(path("trace.txt")), "earlier run\nR 0100 FF\n");
 }
 
@@ -54,7 +54,7 @@ TEST_F(PortTrace, ForkingDoesNotWriteBufferedLinesTwice) {
   DlPortWritePortUchar(0x0200, 0x01);
   DlPortWritePortUchar(0x0200, 0x02);
   ASSERT_EQ(in_child([] {}), 0);
-  DlPortReconfigure();
+  portio::restart();
   EXPECT_EQ(read_file(path("trace.txt")), "W 0200 01\nW 0200 02\n");
 }
 
@@ -77,8 +77,8 @@ TEST_F(PortTrace, CarriesBusViolationsRightAfterTheAccessThatCausedThem) {
   }
   DlPortWritePortUchar(0x378, 0x00);  // STOP in the middle of the byte
   DlPortWritePortUchar(0x37A, 0x0C);
-  EXPECT_EQ(DlPortBusViolations(), 1u);
-  DlPortReconfigure();
+  EXPECT_EQ(SimBenchViolations(), 1u);
+  portio::restart();
   const auto lines = lines_of(read_file(path("trace.txt")));
   ASSERT_EQ(lines.size(), 8u) << read_file(path("trace.txt"));
   EXPECT_EQ(lines[5], "W 0378 00");

@@ -1,0 +1,59 @@
+// A port backend: one row of routines that reach the PC's I/O ports in one
+// way. The port layer opens the row that key "Backend" of section "Port IO"
+// names at the first port access, sends every access to it, and closes it
+// when the process ends or the port layer is restarted.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/portio/port_settings.h"
+
+namespace portio {
+
+struct BackendRow {
+  const char* name;  // the value of "Backend" that chooses it
+  // Starts the backend. `banner` receives what a person at the terminal is
+  // told about the ports in use (empty: nothing), `trace_note` a way to put
+  // a line into the port trace (null when none is kept). A backend that
+  // cannot reach its ports says why on standard error itself and still
+  // opens: its reads then give FF and its writes are dropped.
+  void (*open)(const PortSettings& settings, void (*trace_note)(const char* line),
+               std::string& banner);
+  std::uint8_t (*read)(std::uint16_t port);
+  void (*write)(std::uint16_t port, std::uint8_t value);
+  void (*close)();
+};
+
+namespace sim_backend {
+void open(const PortSettings&, void (*)(const char*), std::string&);
+std::uint8_t read(std::uint16_t port);
+void write(std::uint16_t port, std::uint8_t value);
+void close();
+}  // namespace sim_backend
+
+namespace direct_backend {
+void open(const PortSettings&, void (*)(const char*), std::string&);
+std::uint8_t read(std::uint16_t port);
+void write(std::uint16_t port, std::uint8_t value);
+void close();
+}  // namespace direct_backend
+
+namespace ppdev_backend {
+void open(const PortSettings&, void (*)(const char*), std::string&);
+std::uint8_t read(std::uint16_t port);
+void write(std::uint16_t port, std::uint8_t value);
+void close();
+}  // namespace ppdev_backend
+
+// The first row is the default.
+inline constexpr std::array<BackendRow, 3> kBackends{{
+    {"sim", sim_backend::open, sim_backend::read, sim_backend::write, sim_backend::close},
+    {"direct", direct_backend::open, direct_backend::read, direct_backend::write,
+     direct_backend::close},
+    {"ppdev", ppdev_backend::open, ppdev_backend::read, ppdev_backend::write,
+     ppdev_backend::close},
+}};
+
+}  // namespace portio
