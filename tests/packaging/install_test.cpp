@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -181,6 +182,28 @@ TEST_F(Installed, TheConsoleAndThePythonHostRunFromThePrefix) {
   // It finds the library of the prefix it is installed in by itself.
   expect_dump({PYTHON3, in_prefix("share/doc/Tarnwick/examples/eeprom_dump.py")},
               {"PKG_CONFIG_PATH=/nonexistent"});
+}
+
+// The port layer finds the bench beside itself; without it, one line says
+// so, every port reads FF and the console still answers.
+TEST_F(Installed, TheBenchIsLoadedFromBesideThePortLayerAndItsAbsenceIsOneLine) {
+  const fs::path bench = fs::path(in_prefix(libdir)) / "libdlportio-sim.so.1";
+  ASSERT_TRUE(fs::exists(bench));
+  EXPECT_NE(dynamic_section(bench.string()).find("Library soname: [libdlportio-sim.so.1]"),
+            std::string::npos);
+  const std::string moved = bench.string() + ".away";
+  fs::rename(bench, moved);
+  Scratch scratch;
+  scratch.write("I2C.INI", "[I2C Card]\nNops = 0\n");
+  const Outcome console = run({in_prefix("bin/sondrel")},
+                              {scratch.path(), scratch.environment(), "start ;address 160;quit\n"});
+  fs::rename(moved, bench);
+  EXPECT_EQ(console.status, 0) << console.err;
+  EXPECT_EQ(console.err.rfind("tarnwick: cannot load the simulated bench libdlportio-sim.so.1 (", 0),
+            0u)
+      << console.err;
+  EXPECT_EQ(std::count(console.err.begin(), console.err.end(), '\n'), 1) << console.err;
+  EXPECT_NE(console.out.find("I2C (0) >"), std::string::npos) << console.out;
 }
 
 TEST_F(Installed, AStagedInstallStaysBelowDestdirAndNamesTheFinalPrefix) {
