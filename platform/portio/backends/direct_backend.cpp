@@ -62,13 +62,20 @@ thread_local std::bitset<kPorts> granted_here;
 thread_local std::uint64_t thread_generation = 0;
 std::uint64_t generation = 1;
 bool refused = false;
+bool chipset_told = false;
 std::string config_path;
+
+// Ports below 0x100 are the PC's own chipset on every PC: DMA, interrupt,
+// timer and keyboard controllers. No I2C adapter sits there, and a write
+// there can hang the machine, so they are never asked for.
+constexpr std::uint16_t kFirstAdapterPort = 0x100;
 
 }  // namespace
 
 void start(const std::string& path) {
   granted.reset();
   refused = false;
+  chipset_told = false;
   config_path = path;
   ++generation;
 }
@@ -79,6 +86,16 @@ bool reachable(std::uint16_t port) {
     thread_generation = generation;
   }
   if (granted_here.test(port)) [[likely]] return true;
+  if (port < kFirstAdapterPort) {
+    if (!chipset_told) {
+      chipset_told = true;
+      stderr_line("I/O port " + hex4(port) + " belongs to the PC's own chipset (ports 0000 to "
+                  "00FF), where no I2C adapter sits; the direct backend does not touch them; "
+                  "check the adapter's ports in " + config_path +
+                  "; reads of them give FF and writes are ignored");
+    }
+    return false;
+  }
   if (refused) return false;
   if (ask_kernel(port, 1, 1) != 0) {
     refused = true;
