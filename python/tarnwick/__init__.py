@@ -14,7 +14,8 @@ results unchanged.
 
 The library is the file named by the environment variable TARNWICK_LIBRARY;
 otherwise libtarnwick.so.4 where the dynamic loader finds it, in the prefix
-this module is installed in, or in the libdir pkg-config gives for tarnwick.
+this module is installed in, in build/default of the source tree it sits in,
+or in the libdir pkg-config gives for tarnwick.
 """
 import ctypes
 import glob
@@ -96,6 +97,8 @@ def _candidates():
         folder = os.path.dirname(folder)
         yield from sorted(glob.glob(os.path.join(folder, "lib*", SONAME)))
         yield from sorted(glob.glob(os.path.join(folder, "lib", "*", SONAME)))
+    # In the source tree (python/tarnwick), after scripts/run or scripts/test.
+    yield os.path.join(here, "..", "..", "build", "default", "lib", SONAME)
     try:
         libdir = subprocess.run(["pkg-config", "--variable=libdir", "tarnwick"],
                                 capture_output=True, text=True, check=True).stdout.strip()
