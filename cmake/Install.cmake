@@ -6,12 +6,15 @@
 #                                                the port layer loads by name
 #   include/tarnwick.h                           the ten functions
 #   bin/sondrel                                  the console
+#   bin/tarnwick-detect, bin/tarnwick-eeprom     the bus scan and EEPROM tool
+#   lib/python3.X/.../tarnwick/                  the Python module
 #   lib/pkgconfig/tarnwick.pc                    pkg-config
 #   lib/cmake/Tarnwick/                          find_package(Tarnwick)
-#   share/man/man1/sondrel.1, man3/tarnwick.3    the manual pages
+#   share/man/man1/sondrel.1, man3/tarnwick.3    the manual pages (and man1
+#                                                for the two utilities)
 #   share/doc/Tarnwick/                          I2C.INI.example, examples
 #
-# Runtime component: the shared objects and the console. Development
+# Runtime component: the shared objects, the programs and the module. Development
 # component: the link names, the header, pkg-config and CMake files.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -22,7 +25,8 @@ include(CMakePackageConfigHelpers)
 set_target_properties(tarnwick dlportio PROPERTIES INSTALL_RPATH "$ORIGIN")
 file(RELATIVE_PATH _tarnwick_bin_to_lib
      "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
-set_target_properties(sondrel PROPERTIES INSTALL_RPATH "$ORIGIN/${_tarnwick_bin_to_lib}")
+set_target_properties(sondrel tarnwick-detect tarnwick-eeprom
+  PROPERTIES INSTALL_RPATH "$ORIGIN/${_tarnwick_bin_to_lib}")
 
 # Hosts write #include <tarnwick.h>: the header includes only <stdint.h>.
 target_include_directories(tarnwick INTERFACE
@@ -36,7 +40,7 @@ install(TARGETS tarnwick dlportio
 # Nothing links the bench: the port layer loads it from beside itself.
 install(TARGETS dlportio_sim
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_SKIP)
-install(TARGETS sondrel
+install(TARGETS sondrel tarnwick-detect tarnwick-eeprom
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 install(FILES ${CMAKE_SOURCE_DIR}/library/frame/tarnwick.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
@@ -73,7 +77,8 @@ install(SCRIPT ${CMAKE_BINARY_DIR}/packaging/InstallPkgConfig.cmake
   COMPONENT Development)
 
 # Manual pages.
-install(FILES ${CMAKE_SOURCE_DIR}/man/sondrel.1
+install(FILES ${CMAKE_SOURCE_DIR}/man/sondrel.1 ${CMAKE_SOURCE_DIR}/man/tarnwick-detect.1
+  ${CMAKE_SOURCE_DIR}/man/tarnwick-eeprom.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
 install(FILES ${CMAKE_SOURCE_DIR}/man/tarnwick.3
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT Development)
@@ -87,3 +92,15 @@ install(FILES
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development)
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/eeprom_dump.py
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development)
+
+# The Python module, where the prefix's python3 finds it (see the script):
+# the system's python3 first, the one that Debian's prefixes belong to.
+find_program(TARNWICK_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
+find_program(TARNWICK_PYTHON3 python3)
+if(TARNWICK_PYTHON3)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/InstallPython.cmake.in
+    ${CMAKE_BINARY_DIR}/packaging/InstallPython.cmake @ONLY)
+  install(SCRIPT ${CMAKE_BINARY_DIR}/packaging/InstallPython.cmake COMPONENT Runtime)
+else()
+  message(STATUS "No python3: cmake --install leaves out the Python module tarnwick")
+endif()

@@ -6,6 +6,7 @@
 
 #include "sim/devices/ds1307.h"
 #include "sim/devices/eeprom_24c02.h"
+#include "sim/devices/eeprom_24cxx.h"
 #include "sim/devices/lm75.h"
 #include "sim/devices/pcf8574.h"
 
@@ -13,15 +14,19 @@ namespace sim {
 
 namespace {
 
-enum class Type { eeprom_24c02, lm75, pcf8574, ds1307 };
+enum class Type { eeprom_24c02, eeprom_family, lm75, pcf8574, ds1307 };
 
 struct TypeName {
   std::string_view name;
   Type type;
 };
 
-constexpr std::array<TypeName, 4> kTypes{{
+constexpr std::array<TypeName, 8> kTypes{{
+    {"24C01", Type::eeprom_family},
     {"24C02", Type::eeprom_24c02},
+    {"24C04", Type::eeprom_family},
+    {"24C08", Type::eeprom_family},
+    {"24C16", Type::eeprom_family},
     {"LM75", Type::lm75},
     {"PCF8574", Type::pcf8574},
     {"DS1307", Type::ds1307},
@@ -109,7 +114,7 @@ std::vector<std::unique_ptr<Device>> make_devices(
     }
     if (type == nullptr) {
       complain(entry, "unknown device type " + quoted(type_text) +
-                          " (known: 24C02, LM75, PCF8574, DS1307)");
+                          " (known: 24C01, 24C02, 24C04, 24C08, 24C16, LM75, PCF8574, DS1307)");
       continue;
     }
     unsigned address = 0;
@@ -129,13 +134,32 @@ std::vector<std::unique_ptr<Device>> make_devices(
                       "slave hears");
       continue;
     }
-    std::string& owner = taken_by[address >> 1];
-    if (!owner.empty()) {
-      complain(entry, "address " + hex(address) + " is already taken by " +
-                          quoted(owner));
+    // A larger EEPROM answers at one address per 256-byte block, the block
+    // number in bits 3 to 1 of the address byte; its own address has them clear.
+    const auto part = type->type == Type::eeprom_family ? eeprom_part(type->name)
+                                                        : std::optional<EepromPart>{};
+    const unsigned addresses = part ? part->blocks : 1;
+    if (address & (2 * (addresses - 1))) {
+      complain(entry, "a " + std::string(type->name) + " takes the " +
+                          std::to_string(addresses) + " addresses from " +
+                          hex(address & ~(2 * (addresses - 1))) +
+                          " on, so its address has the block bits clear");
       continue;
     }
-    owner = std::string(entry);
+    std::string clash;
+    for (unsigned block = 0; block < addresses && clash.empty(); ++block) {
+      const std::string& owner = taken_by[(address >> 1) + block];
+      if (!owner.empty()) {
+        clash = "address " + hex(address + 2 * block) + " is already taken by " + quoted(owner);
+      }
+    }
+    if (!clash.empty()) {
+      complain(entry, clash);
+      continue;
+    }
+    for (unsigned block = 0; block < addresses; ++block) {
+      taken_by[(address >> 1) + block] = std::string(entry);
+    }
 
     const auto byte = static_cast<std::uint8_t>(address);
     switch (type->type) {
@@ -143,6 +167,9 @@ std::vector<std::unique_ptr<Device>> make_devices(
         devices.push_back(std::make_unique<Eeprom24c02>(
             byte, eeprom_file_given ? std::string() : eeprom_file, warn));
         eeprom_file_given = true;
+        break;
+      case Type::eeprom_family:
+        for (auto& face : make_eeprom(*part, byte)) devices.push_back(std::move(face));
         break;
       case Type::lm75:
         devices.push_back(std::make_unique<Lm75>(byte));

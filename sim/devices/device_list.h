@@ -1,6 +1,7 @@
 // The bench's slave devices, built from the device list of the
 // configuration: blank-separated entries TYPE@ADDR, ADDR being the 8-bit
-// write address in hexadecimal, for example "24C02@A0 LM75@90".
+// write address in hexadecimal, for example "24C02@A0 LM75@90". A 24C04,
+// 24C08 or 24C16 takes one address per 256-byte block from ADDR on.
 #pragma once
 
 #include <functional>

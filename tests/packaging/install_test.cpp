@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -98,10 +99,12 @@ TEST_F(Installed, BinariesFindTheirLibrariesInsideThePrefix) {
   const std::string library = dynamic_section(in_prefix(libdir + "/libtarnwick.so.4"));
   EXPECT_NE(library.find("Shared library: [libdlportio.so.1]"), std::string::npos) << library;
   EXPECT_NE(library.find("Library runpath: [$ORIGIN]"), std::string::npos) << library;
-  const std::string console = dynamic_section(in_prefix("bin/sondrel"));
-  EXPECT_NE(console.find("Library runpath: [$ORIGIN/../" + libdir + "]"), std::string::npos)
-      << console;
-  EXPECT_EQ(console.find(BUILD_DIR), std::string::npos) << "build tree left in the RPATH";
+  for (const char* program : {"bin/sondrel", "bin/tarnwick-detect", "bin/tarnwick-eeprom"}) {
+    const std::string binary = dynamic_section(in_prefix(program));
+    EXPECT_NE(binary.find("Library runpath: [$ORIGIN/../" + libdir + "]"), std::string::npos)
+        << program << binary;
+    EXPECT_EQ(binary.find(BUILD_DIR), std::string::npos) << program << ": build tree in the RPATH";
+  }
 }
 
 TEST_F(Installed, HeaderConsoleManPagesAndPackageFilesAreInPlace) {
@@ -112,7 +115,9 @@ TEST_F(Installed, HeaderConsoleManPagesAndPackageFilesAreInPlace) {
         libdir + "/cmake/Tarnwick/TarnwickConfig.cmake",
         libdir + "/cmake/Tarnwick/TarnwickConfigVersion.cmake",
         libdir + "/cmake/Tarnwick/TarnwickTargets.cmake", std::string("share/man/man1/sondrel.1"),
-        std::string("share/man/man3/tarnwick.3"), std::string("share/doc/Tarnwick/I2C.INI.example"),
+        std::string("share/man/man3/tarnwick.3"), std::string("share/man/man1/tarnwick-detect.1"),
+        std::string("share/man/man1/tarnwick-eeprom.1"), std::string("bin/tarnwick-detect"),
+        std::string("bin/tarnwick-eeprom"), std::string("share/doc/Tarnwick/I2C.INI.example"),
         std::string("share/doc/Tarnwick/examples/eeprom_dump.c"),
         std::string("share/doc/Tarnwick/examples/eeprom_dump.py")}) {
     EXPECT_TRUE(fs::exists(in_prefix(path))) << path;
@@ -204,6 +209,44 @@ TEST_F(Installed, TheBenchIsLoadedFromBesideThePortLayerAndItsAbsenceIsOneLine) 
       << console.err;
   EXPECT_EQ(std::count(console.err.begin(), console.err.end(), '\n'), 1) << console.err;
   EXPECT_NE(console.out.find("I2C (0) >"), std::string::npos) << console.out;
+}
+
+TEST_F(Installed, ThePythonModuleSitsInThePrefixsSiteDirectoryAndFindsItsLibrary) {
+  if (tree_is_sanitized()) GTEST_SKIP() << "the system's Python cannot load a sanitizer build";
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::recursive_directory_iterator(in_prefix("lib"))) {
+    if (entry.path().filename() == "__init__.py" &&
+        entry.path().parent_path().filename() == "tarnwick") {
+      found.push_back(entry.path().parent_path().parent_path());
+    }
+  }
+  ASSERT_EQ(found.size(), 1u) << "the module tarnwick is not once in " << in_prefix("lib");
+  const std::string site = found[0].filename().string();
+  EXPECT_TRUE(site == "site-packages" || site == "dist-packages") << found[0];
+  EXPECT_EQ(read_file((found[0] / "tarnwick/__init__.py").string()),
+            read_file(SOURCE_DIR "/python/tarnwick/__init__.py"));
+  // The module finds the prefix's library by itself: no TARNWICK_LIBRARY,
+  // no loader path, no pkg-config.
+  Scratch scratch;
+  prepare_eeprom_bench(scratch);
+  auto environment = scratch.environment();
+  environment.push_back("PYTHONPATH=" + found[0].string());
+  environment.push_back("TARNWICK_LIBRARY");
+  environment.push_back("PKG_CONFIG_PATH=/nonexistent");
+  const Outcome outcome =
+      run({PYTHON3, "-c",
+           "import tarnwick\n"
+           "with tarnwick.Bus(2) as bus:\n"
+           "    bus.address(0xA0)\n"
+           "    print(bus.write_read([0], 4).hex())\n"
+           "print(tarnwick.library()._name)\n"},
+          {scratch.path(), environment, ""});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  char first[16];
+  const auto image = eeprom_image();
+  std::snprintf(first, sizeof first, "%02x%02x%02x%02x\n", image[0], image[1], image[2], image[3]);
+  EXPECT_EQ(outcome.out.rfind(first, 0), 0u) << outcome.out;
+  EXPECT_NE(outcome.out.find(prefix), std::string::npos) << outcome.out;
 }
 
 TEST_F(Installed, AStagedInstallStaysBelowDestdirAndNamesTheFinalPrefix) {

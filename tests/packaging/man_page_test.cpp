@@ -18,7 +18,20 @@ using packaging_test::read_file;
 using packaging_test::run;
 using packaging_test::Scratch;
 
-const std::vector<std::string> pages{SOURCE_DIR "/man/sondrel.1", SOURCE_DIR "/man/tarnwick.3"};
+const std::vector<std::string> pages{SOURCE_DIR "/man/sondrel.1", SOURCE_DIR "/man/tarnwick.3",
+                                     SOURCE_DIR "/man/tarnwick-detect.1",
+                                     SOURCE_DIR "/man/tarnwick-eeprom.1"};
+
+// The utilities' pages and the programs they describe.
+struct UtilityPage {
+  std::string page;
+  std::string program;
+  std::string name_line;
+};
+const std::vector<UtilityPage> utility_pages{
+    {pages[2], DETECT_PROGRAM, "tarnwick-detect - scan an I2C bus and print the addresses that answer"},
+    {pages[3], EEPROM_PROGRAM, "tarnwick-eeprom - dump, program and verify a 24C01 to 24C16 serial EEPROM"},
+};
 
 // Plain text of a page as man shows it, without bold and underline.
 std::string rendered(const std::string& page) {
@@ -80,6 +93,33 @@ TEST(ManPages, PassMandocLintWithoutAWarning) {
 TEST(ManPages, RenderWithManWithoutAWarning) {
   EXPECT_NE(rendered(pages[0]).find("sondrel - interactive I2C bus console"), std::string::npos);
   EXPECT_NE(rendered(pages[1]).find("I2C_SelectInterface"), std::string::npos);
+  for (const UtilityPage& utility : utility_pages) {
+    EXPECT_NE(rendered(utility.page).find(utility.name_line), std::string::npos) << utility.page;
+  }
+}
+
+TEST(ManPages, TheUtilityPagesDescribeEveryOptionOfTheirHelpAndTheirVersion) {
+  Scratch scratch;
+  for (const UtilityPage& utility : utility_pages) {
+    const std::string text = rendered(utility.page);
+    std::string options;
+    for (const std::string& line : section(text, "OPTIONS")) options += line + "\n";
+    const Outcome help = run({utility.program, "--help"}, {scratch.path(), scratch.environment(), ""});
+    std::istringstream help_lines(help.out);
+    int described = 0;
+    for (std::string line; std::getline(help_lines, line);) {
+      // Option lines start "  -x" or "  --word".
+      if (line.rfind("  -", 0) != 0) continue;
+      const std::string option = run_of(line, 2, [](unsigned char c) { return c == '-' || std::isalpha(c); });
+      EXPECT_NE(options.find("       " + option), std::string::npos)
+          << utility.page << " has no entry for " << option;
+      ++described;
+    }
+    EXPECT_GE(described, 4) << help.out;
+    const Outcome version = run({utility.program, "--version"}, {scratch.path(), scratch.environment(), ""});
+    EXPECT_NE(version.out.find("Tarnwick " TARNWICK_VERSION ")"), std::string::npos);
+    EXPECT_NE(text.find("Tarnwick " TARNWICK_VERSION), std::string::npos) << utility.page;
+  }
 }
 
 TEST(ManPages, TheLibraryPageDeclaresTheTenFunctionsAsTheHeaderDoes) {

@@ -1,0 +1,248 @@
+"""The Tarnwick I2C bus library from Python, through ctypes.
+
+    import tarnwick
+    with tarnwick.Bus(adapter=None) as bus:   # 1 card, 2 Philips, 3 Custom
+        bus.address(0xA0)                     # 8-bit address byte
+        data = bus.write_read(b"\\x00", 16)
+
+A Bus opens a transaction on entry (I2C_Start, which takes the adapter's
+bus semaphore) and closes it on exit (I2C_Stop), also after an exception.
+Without an adapter the key "Default" of section "I2C Device" in I2C.INI
+picks it. The raw ten functions are attributes of this module (I2C_Init,
+I2C_Start, ...) and of library(); they return the library's 16-bit bus
+results unchanged.
+
+The library is the file named by the environment variable TARNWICK_LIBRARY;
+otherwise libtarnwick.so.4 where the dynamic loader finds it, in the prefix
+this module is installed in, in build/default of the source tree it sits in,
+or in the libdir pkg-config gives for tarnwick.
+"""
+import ctypes
+import glob
+import os
+import subprocess
+
+__version__ = "4.11.0"
+
+SONAME = "libtarnwick.so.4"
+
+__all__ = [
+    "Bus", "TarnwickError", "LibraryNotFound", "BusError", "BusNotOpened",
+    "AddressRefused", "ByteRefused", "library", "SONAME",
+    "I2C_Init", "I2C_Start", "I2C_Stop", "I2C_Address", "I2C_Send", "I2C_Read",
+    "I2C_SendByte", "I2C_GetByte", "I2C_Info", "I2C_SelectInterface",
+]
+
+
+class TarnwickError(Exception):
+    """Everything this module raises."""
+
+
+class LibraryNotFound(TarnwickError):
+    """libtarnwick.so.4 could not be loaded."""
+
+
+class BusError(TarnwickError):
+    """A bus function gave a result that means failure."""
+
+    def __init__(self, what, result):
+        super().__init__(f"{what} (bus result {result})")
+        self.result = result
+
+
+class BusNotOpened(BusError):
+    """I2C_Start did not open the bus."""
+
+
+class AddressRefused(BusError):
+    """No slave acknowledged the address byte."""
+
+    def __init__(self, address, result):
+        super().__init__(f"no slave acknowledges address {address:02X}", result)
+        self.address = address
+
+
+class ByteRefused(BusError):
+    """The slave refused a written byte; `index` is its place in the data."""
+
+    def __init__(self, index, result):
+        super().__init__(f"the slave refused byte {index}", result)
+        self.index = index
+
+
+_SIGNATURES = {
+    "I2C_Init": [],
+    "I2C_Start": [],
+    "I2C_Stop": [],
+    "I2C_Address": [ctypes.c_int16],
+    "I2C_Send": [ctypes.c_int16, ctypes.POINTER(ctypes.c_uint8)],
+    "I2C_Read": [ctypes.c_int16, ctypes.POINTER(ctypes.c_uint8)],
+    "I2C_SendByte": [ctypes.c_uint8],
+    "I2C_GetByte": [],
+    "I2C_Info": [],
+    "I2C_SelectInterface": [ctypes.c_int16],
+}
+
+_library = None
+
+
+def _candidates():
+    """Where to look for the library after TARNWICK_LIBRARY, in order."""
+    yield SONAME  # the dynamic loader's own search
+    # Installed as PREFIX/lib/python3.../{site,dist}-packages/tarnwick: the
+    # library is in PREFIX/lib or PREFIX/lib/<multiarch>.
+    here = os.path.dirname(os.path.abspath(__file__))
+    folder = here
+    for _ in range(5):
+        folder = os.path.dirname(folder)
+        yield from sorted(glob.glob(os.path.join(folder, "lib*", SONAME)))
+        yield from sorted(glob.glob(os.path.join(folder, "lib", "*", SONAME)))
+    # In the source tree (python/tarnwick), after scripts/run or scripts/test.
+    yield os.path.join(here, "..", "..", "build", "default", "lib", SONAME)
+    try:
+        libdir = subprocess.run(["pkg-config", "--variable=libdir", "tarnwick"],
+                                capture_output=True, text=True, check=True).stdout.strip()
+        if libdir:
+            yield os.path.join(libdir, SONAME)
+    except (OSError, subprocess.CalledProcessError):
+        pass
+
+
+def _open():
+    named = os.environ.get("TARNWICK_LIBRARY")
+    if named:
+        try:
+            return ctypes.CDLL(named)
+        except OSError as error:
+            raise LibraryNotFound(f"cannot load TARNWICK_LIBRARY={named}: {error}") from None
+    for candidate in _candidates():
+        try:
+            return ctypes.CDLL(candidate)
+        except OSError:
+            continue
+    raise LibraryNotFound(
+        f"cannot find {SONAME}: install Tarnwick (cmake --install, then ldconfig), "
+        "or set LD_LIBRARY_PATH or TARNWICK_LIBRARY")
+
+
+def library():
+    """The loaded library, its ten functions typed; loaded on first use."""
+    global _library
+    if _library is None:
+        lib = _open()
+        for name, arguments in _SIGNATURES.items():
+            function = getattr(lib, name)
+            function.argtypes = arguments
+            function.restype = ctypes.c_int16
+        _library = lib
+    return _library
+
+
+def _raw(name):
+    def call(*arguments):
+        return getattr(library(), name)(*arguments)
+    call.__name__ = name
+    call.__doc__ = f"{name} of libtarnwick.so.4, its bus result unchanged."
+    return call
+
+
+I2C_Init = _raw("I2C_Init")
+I2C_Start = _raw("I2C_Start")
+I2C_Stop = _raw("I2C_Stop")
+I2C_Address = _raw("I2C_Address")
+I2C_Send = _raw("I2C_Send")
+I2C_Read = _raw("I2C_Read")
+I2C_SendByte = _raw("I2C_SendByte")
+I2C_GetByte = _raw("I2C_GetByte")
+I2C_Info = _raw("I2C_Info")
+I2C_SelectInterface = _raw("I2C_SelectInterface")
+
+# Counts and addresses are 16-bit in the library.
+_MAX_COUNT = 0x7FFF
+
+
+class Bus:
+    """One bus transaction as a context manager.
+
+    On entry it selects `adapter` (1 card, 2 Philips, 3 Custom) when one is
+    given, initialises the library and opens the bus; on exit it closes it.
+    """
+
+    def __init__(self, adapter=None):
+        if adapter is not None and adapter not in (1, 2, 3):
+            raise ValueError(f"adapter {adapter!r} is not 1, 2 or 3")
+        self.adapter = adapter
+        self._open = False
+        self._counts_refused = False
+
+    def __enter__(self):
+        lib = library()
+        if self.adapter is not None:
+            lib.I2C_SelectInterface(self.adapter)
+        lib.I2C_Init()
+        # The card counts a refused byte among those sent, the parallel
+        # adapters do not; an address call before the start tells them apart
+        # (the card gives -1 for a bus not open, the parallel adapters 2).
+        self._counts_refused = lib.I2C_Address(0) == -1
+        result = lib.I2C_Start()
+        if result == 1:
+            lib.I2C_Stop()
+            raise BusNotOpened("the card flags a bus error", result)
+        if result != 0:
+            raise BusNotOpened("the bus could not be opened", result)
+        self._open = True
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
+        return False
+
+    def close(self):
+        """I2C_Stop, once."""
+        if self._open:
+            self._open = False
+            library().I2C_Stop()
+
+    def address(self, byte):
+        """Sends an address byte (slave address in bits 7..1, bit 0 set to
+        read), with a (repeated) start as needed; raises AddressRefused."""
+        if not 0 <= byte <= 0xFF:
+            raise ValueError(f"address byte {byte!r} is not 0 to 255")
+        result = library().I2C_Address(byte)
+        if result != 0:
+            raise AddressRefused(byte, result)
+
+    def write(self, data):
+        """Writes `data` (bytes, or a sequence of 0..255) to the addressed
+        slave; raises ByteRefused with the index of the refused byte. The
+        card cannot tell a refusal of the very last byte."""
+        data = bytes(data)
+        if len(data) > _MAX_COUNT:
+            raise ValueError(f"{len(data)} bytes are more than one transfer holds")
+        if not data:
+            return
+        buffer = (ctypes.c_uint8 * len(data)).from_buffer_copy(data)
+        sent = library().I2C_Send(len(data), buffer)
+        if sent == len(data):
+            return
+        if sent < 0:
+            raise ByteRefused(0, sent)
+        index = sent - 1 if self._counts_refused and sent > 0 else sent
+        raise ByteRefused(index, sent)
+
+    def read(self, count):
+        """Reads `count` bytes from the addressed slave, turning the
+        direction of the last address as needed; returns bytes."""
+        if not 1 <= count <= _MAX_COUNT:
+            raise ValueError(f"count {count!r} is not 1 to {_MAX_COUNT}")
+        buffer = (ctypes.c_uint8 * count)()
+        result = library().I2C_Read(count, buffer)
+        if result != count:
+            raise BusError(f"reading {count} bytes failed", result)
+        return bytes(buffer)
+
+    def write_read(self, data, count):
+        """write(data), then read(count): a repeated start with the read
+        address between them."""
+        self.write(data)
+        return self.read(count)
