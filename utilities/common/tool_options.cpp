@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace tool_options {
 
@@ -30,6 +31,18 @@ int usage_error(const char* program, const std::string& what) {
 
 void print_version(const char* program) {
   std::printf("%s %s (Tarnwick %s)\n", program, TARNWICK_VERSION, TARNWICK_VERSION);
+}
+
+std::optional<int> help_or_version(const char* word, const char* program, const char* help) {
+  if (std::strcmp(word, "--help") == 0) {
+    std::fputs(help, stdout);
+    return 0;
+  }
+  if (std::strcmp(word, "--version") == 0) {
+    print_version(program);
+    return 0;
+  }
+  return std::nullopt;
 }
 
 }  // namespace tool_options

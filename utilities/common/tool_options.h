@@ -20,4 +20,8 @@ int usage_error(const char* program, const std::string& what);
 // Prints "PROGRAM 4.11.0 (Tarnwick 4.11.0)"-style version line.
 void print_version(const char* program);
 
+// "--help" prints `help` and "--version" the version line; either gives the
+// exit status 0. Nothing for any other word.
+std::optional<int> help_or_version(const char* word, const char* program, const char* help);
+
 }  // namespace tool_options

@@ -43,14 +43,7 @@ int main(int argc, char** argv) {
   bool read = false;
   for (int i = 1; i < argc; ++i) {
     const char* word = argv[i];
-    if (std::strcmp(word, "--help") == 0) {
-      std::fputs(kHelp, stdout);
-      return 0;
-    }
-    if (std::strcmp(word, "--version") == 0) {
-      tool_options::print_version(kProgram);
-      return 0;
-    }
+    if (const auto status = tool_options::help_or_version(word, kProgram, kHelp)) return *status;
     if (std::strcmp(word, "-a") == 0) {
       options.range = {0x00, 0x7F};
     } else if (std::strcmp(word, "-q") == 0) {

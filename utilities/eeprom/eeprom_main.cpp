@@ -84,14 +84,7 @@ std::optional<int> parse(int argc, char** argv, Options& options) {
   int i = 1;
   for (; i < argc && argv[i][0] == '-'; ++i) {
     const char* word = argv[i];
-    if (std::strcmp(word, "--help") == 0) {
-      std::fputs(kHelp, stdout);
-      return 0;
-    }
-    if (std::strcmp(word, "--version") == 0) {
-      tool_options::print_version(kProgram);
-      return 0;
-    }
+    if (const auto status = tool_options::help_or_version(word, kProgram, kHelp)) return status;
     const bool takes_value =
         std::strcmp(word, "-i") == 0 || std::strcmp(word, "-a") == 0 || std::strcmp(word, "-s") == 0;
     if (!takes_value) {
