@@ -1,19 +1,14 @@
-// Port numbers and register values in warnings are written as the keys of
-// the configuration file take them: upper-case hexadecimal, no prefix.
+// Port numbers and register values in the bench's warnings are written as
+// the keys of the configuration file take them: upper-case hexadecimal, no
+// prefix, by the one formatter of platform/text.
 #pragma once
 
 #include <string>
 
+#include "platform/text/format.h"
+
 namespace sim {
 
-inline std::string hex_text(unsigned value) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  do {
-    text.insert(text.begin(), kDigits[value & 0xF]);
-    value >>= 4;
-  } while (value != 0);
-  return text;
-}
+inline std::string hex_text(unsigned value) { return format::hexadecimal(value); }
 
 }  // namespace sim
