@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "platform/semaphore/bus_semaphore.h"
+#include "platform/text/format.h"
 
 #ifndef TARNWICK_LIBRARY_PATH
 #define TARNWICK_LIBRARY_PATH "libtarnwick.so"
@@ -69,12 +70,6 @@ void end_on_signal(int signal_number) {
   raise(signal_number);
 }
 
-std::string hex(unsigned value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%X", value);
-  return text;
-}
-
 }  // namespace
 
 void Host::remove_on_signal(const std::string& semaphore_name) {
@@ -123,7 +118,7 @@ Host::~Host() {
 void Host::configure(const Settings& settings) const {
   const std::string path = file("I2C.INI");
   std::ofstream out(path, std::ios::trunc);
-  const std::string nops = hex(settings.nops);
+  const std::string nops = format::hexadecimal(settings.nops);
   out << "[I2C Device]\nDefault = " << settings.default_interface << "\n\n"
       << "[I2C Card]\nBase = 300\nNops = " << nops << "\n\n"
       << "[I2C para]\nBase = 378\nNops = " << nops << "\n\n"

@@ -6,15 +6,17 @@
 // busy machine.
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench/clock.h"
 #include "bench/host.h"
 #include "bench/section.h"
+#include "platform/text/format.h"
+#include "platform/text/scan.h"
 #include "sim/bench/sim_bench.h"
 
 namespace bench {
@@ -49,23 +51,12 @@ void open_bus(Host& host, Adapter adapter) {
   pass(lib);  // from here on every pass is the same
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // The hexadecimal number of `digits` characters at `text`, or -1.
 int hex_field(const std::string& text, std::size_t at, std::size_t digits) {
   if (text.size() < at + digits) return -1;
-  int value = 0;
-  for (std::size_t i = at; i < at + digits; ++i) {
-    const int digit = hex_digit(text[i]);
-    if (digit < 0) return -1;
-    value = value * 16 + digit;
-  }
-  return value;
+  const auto value = scan::whole_number(std::string_view(text).substr(at, digits),
+                                        {.base = 16, .max_digits = digits});
+  return value ? static_cast<int>(*value) : -1;
 }
 
 // Trace lines read "W 0301 C1" or "R 0301 81"; violation lines ("! ...")
@@ -183,9 +174,7 @@ Figures compare(Host& host, Adapter adapter, std::uint16_t nops, bool quick) {
 }
 
 std::string nops_text(std::uint16_t nops) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", nops);
-  return nops == 0 ? "0" : text;
+  return nops == 0 ? "0" : "0x" + format::hexadecimal(nops);
 }
 
 }  // namespace

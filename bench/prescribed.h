@@ -1,134 +1,24 @@
-// The port accesses each bus operation is meant to make, written down from
-// the adapters' own step-by-step sequences, not from the library's code, so
+// The port accesses each bus operation is meant to make, counted from the
+// adapters' prescribed sequences (oracle/), not from the library's code, so
 // that a count measured through the library can be held against them.
 //
-// Bit-banged adapters: a sequence is a string of line steps
-//   d  data-line write     c  clock-line write
-//   r  data-line read      .  port delay (Nops reads of base port + 2)
-// The Philips adapter writes SDA with one port write and SCL with a read
-// and a write of the control port; the Custom adapter reads and writes the
+// Bit-banged adapters: the line steps of oracle/parallel_lines.h. The
+// Philips adapter writes SDA with one port write and SCL with a read and a
+// write of the control port; the Custom adapter reads and writes the
 // output port for either line. A data-line read is one port read on both.
 //
-// PCF8584 card: a sequence is a list of register accesses
-//   S0w S0r S1w S1r  write or read of S0 or S1
-//   PIN              a PIN wait: status reads until PIN clears; the bench
-//                    clears PIN at once, so one read
-// and every register access is followed by one port delay.
+// PCF8584 card: the register accesses of oracle/card_registers.h, each
+// followed by one port delay; a PIN wait is one status read on the bench.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "bench/adapter.h"
 
 namespace prescribed {
 
-struct LineSteps {
-  int data_writes = 0;
-  int clock_writes = 0;
-  int data_reads = 0;
-  int delays = 0;
-
-  constexpr LineSteps operator+(const LineSteps& other) const {
-    return {data_writes + other.data_writes, clock_writes + other.clock_writes,
-            data_reads + other.data_reads, delays + other.delays};
-  }
-  constexpr LineSteps operator*(int times) const {
-    return {data_writes * times, clock_writes * times, data_reads * times,
-            delays * times};
-  }
-};
-
-constexpr LineSteps steps(std::string_view sequence) {
-  LineSteps counted;
-  for (const char step : sequence) {
-    if (step == 'd') ++counted.data_writes;
-    if (step == 'c') ++counted.clock_writes;
-    if (step == 'r') ++counted.data_reads;
-    if (step == '.') ++counted.delays;
-  }
-  return counted;
-}
-
-// Data low, clock high (the data line fell while the clock was high: the
-// start condition), delay, data low, clock low, delay.
-inline constexpr LineSteps kStartSequence = steps("dc.dc.");
-// Begins with the clock low; the last data high is the stop condition.
-inline constexpr LineSteps kStopSequence = steps("d.dc.dc.d.");
-inline constexpr LineSteps kSettleWait = steps("..........");
-// Per bit: data, clock low, delay, clock high, delay, clock low, delay.
-inline constexpr LineSteps kByteOut =
-    steps("dc.c.c.") * 8 + steps("dcc.rc..");  // then the acknowledge clock
-// Per bit: data released, clock low, delay, clock high, delay, read, clock
-// low, delay; then the acknowledge (or not) of the master.
-inline constexpr LineSteps kByteIn = steps("dc.c.rc.") * 8 + steps(".dcdc.c.d..");
-// Data high, clock high; the Philips adapter then reads its status port
-// twice to check the adapter, with no delay anywhere.
-inline constexpr LineSteps kIdleLines = steps("dc");
-inline constexpr int kPhilipsCheckReads = 2;
-inline constexpr LineSteps kStop = kStopSequence + kSettleWait;
-inline constexpr LineSteps kRestart = kStopSequence + kSettleWait + kStartSequence;
-
-// The port delays the adapters' timing is built from.
-static_assert(kByteOut.delays == 27);
-static_assert(kByteIn.delays == 29);
-static_assert(kStartSequence.delays == 2);
-static_assert(kStop.delays == 14);
-static_assert(kRestart.delays == 16);
-
-// What one line step costs in port accesses on an adapter.
-struct LineCosts {
-  int data_write;
-  int clock_write;
-  int data_read;
-};
-inline constexpr LineCosts kPhilipsLines{1, 2, 1};
-inline constexpr LineCosts kCustomLines{2, 2, 1};
-
-constexpr std::uint64_t accesses(const LineSteps& s, const LineCosts& cost,
-                                 std::uint64_t nops) {
-  return static_cast<std::uint64_t>(s.data_writes * cost.data_write +
-                                    s.clock_writes * cost.clock_write +
-                                    s.data_reads * cost.data_read) +
-         static_cast<std::uint64_t>(s.delays) * nops;
-}
-
-// Register accesses of a card sequence ("S1w S1r PIN ...").
-constexpr int register_accesses(std::string_view sequence) {
-  int count = 0;
-  bool in_token = false;
-  for (const char c : sequence) {
-    const bool blank = c == ' ';
-    if (!blank && !in_token) ++count;
-    in_token = !blank;
-  }
-  return count;
-}
-
-constexpr std::uint64_t card_accesses(int register_count, std::uint64_t nops) {
-  return static_cast<std::uint64_t>(register_count) * (1 + nops);
-}
-
-// Register sequences of the card's operations on the bench.
-namespace card {
-// Own address, clock register, then the interface on and idle.
-inline constexpr std::string_view kInit = "S1w S0w S1w S0w S1w";
-// 0x40 to S1, bus-free test, placeholder address to S0, START, bus-error test.
-inline constexpr std::string_view kStart = "S1w S1r S0w S1w S1r";
-// STOP command, 0xC2 to S0, bus-error test, interface off.
-inline constexpr std::string_view kStop = "PIN S1w S0w S1r S1w";
-// The same after a read: acknowledge off, one more byte started, PIN wait.
-inline constexpr std::string_view kStopAfterRead = "PIN S1w S0r PIN S1w S0w S1r S1w";
-// STOP+START (straight after a START) or repeated START, then the address.
-inline constexpr std::string_view kAddressWrite = "S1w S0w PIN S1r";
-// An acknowledged read address also starts the first byte.
-inline constexpr std::string_view kAddressRead = "S1w S0w PIN S1r S0r";
-inline constexpr std::string_view kSendOne = "PIN S0w PIN S1r";
-inline constexpr std::string_view kReadOne = "PIN PIN S0r";
-}  // namespace card
-
-// The operations whose counts are held against these sequences.
+// The operations whose counts are held against the sequences.
 enum class Operation {
   init,            // I2C_Init with the slot free
   start,           // I2C_Start on a closed bus

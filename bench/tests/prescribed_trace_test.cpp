@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench/prescribed.h"
+#include "platform/text/format.h"
 #include "tests/support/tarnwick_harness.h"
 
 namespace {
@@ -37,15 +38,10 @@ std::string case_name(const testing::TestParamInfo<Case>& info) {
 
 // The Custom adapter wired like the Philips adapter.
 harness::Ini configuration(std::uint16_t nops) {
-  char hex[8];
-  std::snprintf(hex, sizeof hex, "%X", nops);
-  return {{"I2C Card", {{"Nops", hex}}},
-          {"I2C para", {{"Nops", hex}}},
-          {"I2C para Gen",
-           {{"Nops", hex},
-            {"SDA IN Port", "379"}, {"SDA IN Bit", "80"}, {"SDA IN Pol", "1"},
-            {"SDA OUT Port", "378"}, {"SDA OUT Bit", "80"}, {"SDA OUT Pol", "1"},
-            {"SCL OUT Port", "37A"}, {"SCL OUT Bit", "8"}, {"SCL OUT Pol", "0"}}}};
+  const std::string hex = format::hexadecimal(nops);
+  harness::Ini ini = harness::parallel_wiring(hex);
+  ini.push_back({"I2C Card", {{"Nops", hex}}});
+  return ini;
 }
 
 struct TraceCount {

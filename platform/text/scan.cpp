@@ -54,6 +54,24 @@ std::optional<std::int32_t> digits(Cursor& cursor, std::uint32_t base,
 
 }  // namespace
 
+std::optional<std::uint32_t> whole_number(std::string_view text, const Whole& rules) {
+  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+  if (rules.base == 16 && text.size() > 2 && text[0] == '0' &&
+      (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.size() > rules.max_digits) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    const int digit = rules.base == 16 ? hex_digit(c) : decimal_digit(c);
+    if (digit < 0) return std::nullopt;
+    value = value * static_cast<std::uint64_t>(rules.base) + static_cast<std::uint64_t>(digit);
+    if (value > rules.max) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
 std::optional<std::int32_t> decimal(std::string_view text) {
   Cursor cursor{text};
   const bool negative = skip_space_and_sign(cursor);

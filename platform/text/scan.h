@@ -14,7 +14,9 @@
 // "x"); in decimal, "0x40" is 0.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string_view>
 
@@ -27,5 +29,17 @@ std::optional<std::int32_t> decimal(std::string_view text);
 // The number at the start of `text` in hexadecimal, or nothing when no
 // hexadecimal digit follows (a lone "0" before an "x" still counts as 0).
 std::optional<std::int32_t> hexadecimal(std::string_view text);
+
+// For values that must be exactly a number, the stricter reading of the
+// bench's settings and device list: the whole of `text`, blanks around it
+// aside, is one number without sign in `base` 10 or 16 (hexadecimal may
+// begin with 0x or 0X), of at most `max_digits` digits and at most `max`.
+// Anything else, or nothing at all, gives nothing; no value ever wraps.
+struct Whole {
+  int base = 16;
+  std::uint32_t max = std::numeric_limits<std::uint32_t>::max();
+  std::size_t max_digits = std::numeric_limits<std::size_t>::max();
+};
+std::optional<std::uint32_t> whole_number(std::string_view text, const Whole& rules);
 
 }  // namespace scan

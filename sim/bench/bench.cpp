@@ -3,7 +3,7 @@
 // bus's byte face and the parallel port through its line face.
 #include "sim/bench/bench.h"
 
-#include "sim/bench/hex_text.h"
+#include "platform/text/format.h"
 #include "sim/bus/i2c_bus.h"
 #include "sim/bus/waveform.h"
 #include "sim/card/pcf8584_model.h"
@@ -58,8 +58,8 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
   const unsigned card_end = config.card_base + 1u;
   const unsigned parport_end = config.parport_base + 2u;
   if (config.card_base <= parport_end && config.parport_base <= card_end) {
-    parts.warn("Card Base " + hex_text(config.card_base) +
-               " and Parport Base " + hex_text(config.parport_base) +
+    parts.warn("Card Base " + format::hexadecimal(config.card_base) +
+               " and Parport Base " + format::hexadecimal(config.parport_base) +
                " overlap; the card answers at the ports they share");
   }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "sim/devices/device_list.h"
+
 namespace sim {
 
 class Bus;
@@ -17,7 +19,7 @@ class ParportModel;
 
 // Section "Simulation" of the configuration file.
 struct BenchConfig {
-  std::string devices = "24C02@A0 LM75@90 PCF8574@40 DS1307@D0";
+  std::string devices{kDefaultDeviceList};
   std::string eeprom_file;   // "EEPROM File": contents of the first 24C02
   std::string waveform;      // "Waveform": VCD file of SDA/SCL
   std::uint16_t card_base = 0x300;     // "Card Base" (hex)

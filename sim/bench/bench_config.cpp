@@ -8,8 +8,9 @@
 #include <string>
 
 #include "platform/profile/profile.h"
+#include "platform/text/format.h"
+#include "platform/text/scan.h"
 #include "sim/bench/bench.h"
-#include "sim/bench/hex_text.h"
 
 namespace sim {
 
@@ -43,29 +44,6 @@ std::optional<std::string> value_of(const char* key) {
   return std::nullopt;
 }
 
-// The whole text as one number in `base` (hexadecimal may carry 0x), or
-// nothing when anything else is in it or it exceeds `max`.
-std::optional<std::uint32_t> whole_number(const std::string& raw, int base,
-                                          std::uint32_t max) {
-  std::string text = trimmed(raw);
-  if (base == 16 && text.size() > 2 && text[0] == '0' &&
-      (text[1] == 'x' || text[1] == 'X')) {
-    text.erase(0, 2);
-  }
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    int digit = -1;
-    if (std::isdigit(u)) digit = c - '0';
-    else if (base == 16 && std::isxdigit(u)) digit = std::toupper(u) - 'A' + 10;
-    if (digit < 0) return std::nullopt;
-    value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-    if (value > max) return std::nullopt;
-  }
-  return static_cast<std::uint32_t>(value);
-}
-
 class SectionReader {
  public:
   explicit SectionReader(const Warn& warn)
@@ -80,23 +58,23 @@ class SectionReader {
            const char* meaning) {
     const auto value = value_of(key);
     if (!value) return;
-    if (const auto number = whole_number(*value, 16, max)) {
+    if (const auto number = scan::whole_number(*value, {.base = 16, .max = max})) {
       target = static_cast<std::uint16_t>(*number);
       return;
     }
-    reject(key, *value, meaning, hex_text(target));
+    reject(key, *value, meaning, format::hexadecimal(target));
   }
 
   void hex_byte(const char* key, std::uint8_t& target, std::uint8_t allowed,
                 const char* meaning) {
     const auto value = value_of(key);
     if (!value) return;
-    const auto number = whole_number(*value, 16, 0xFF);
+    const auto number = scan::whole_number(*value, {.base = 16, .max = 0xFF});
     if (number && (*number & ~static_cast<std::uint32_t>(allowed)) == 0) {
       target = static_cast<std::uint8_t>(*number);
       return;
     }
-    reject(key, *value, meaning, hex_text(target));
+    reject(key, *value, meaning, format::hexadecimal(target));
   }
 
   void flag(const char* key, bool& target) {
@@ -113,7 +91,7 @@ class SectionReader {
   void count(const char* key, int& target, const char* meaning) {
     const auto value = value_of(key);
     if (!value) return;
-    if (const auto number = whole_number(*value, 10, 0x7FFFFFFF)) {
+    if (const auto number = scan::whole_number(*value, {.base = 10, .max = 0x7FFFFFFF})) {
       target = static_cast<int>(*number);
       return;
     }

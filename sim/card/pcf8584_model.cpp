@@ -4,17 +4,15 @@
 
 #include <algorithm>
 
+#include "hardware/pcf8584_registers.h"
 #include "sim/bus/i2c_bus.h"
-#include "sim/card/pcf8584_registers.h"
 
 namespace sim {
 
-using namespace pcf8584;
+using namespace pcf8584_registers;
 
 namespace {
 
-// S2 holds only the five clock-select bits; the others read back as 0.
-constexpr std::uint8_t kClockBits = 0x1F;
 // What a read of a register the card does not decode returns: nothing
 // drives the ISA data lines.
 constexpr std::uint8_t kFloating = 0xFF;
@@ -28,25 +26,25 @@ Pcf8584Model::Pcf8584Model(Bus& bus, CardFaults faults)
 }
 
 std::uint8_t Pcf8584Model::read(unsigned reg) {
-  if (reg == kRegS0) return read_data();
-  if (reg == kRegS1) return read_status();
+  if (reg == kS0) return read_data();
+  if (reg == kS1) return read_status();
   return kFloating;
 }
 
 void Pcf8584Model::write(unsigned reg, std::uint8_t value) {
-  if (reg == kRegS0) write_data(value);
-  else if (reg == kRegS1) write_control(value);
+  if (reg == kS0) write_data(value);
+  else if (reg == kS1) write_control(value);
 }
 
 std::uint8_t& Pcf8584Model::register_behind_s0() {
-  if (control_ & kEs1) return clock_;
-  if (control_ & kEs2) return vector_;
+  if (control_ & ES1) return clock_;
+  if (control_ & ES2) return vector_;
   return own_address_;
 }
 
 void Pcf8584Model::write_control(std::uint8_t value) {
-  control_ = value & static_cast<std::uint8_t>(~kPin);
-  if (value & kPin) {
+  control_ = value & static_cast<std::uint8_t>(~PIN);
+  if (value & PIN) {
     // Writing PIN = 1 is the controller's software reset of its status.
     pin_ = true;
     pin_held_reads_ = 0;
@@ -54,7 +52,7 @@ void Pcf8584Model::write_control(std::uint8_t value) {
     lrb_ = false;
   }
 
-  if (!(value & kEs0)) {
+  if (!(value & ES0)) {
     // The serial interface lets go of SDA and SCL; a transfer still open
     // ends the way released lines end it, with a STOP.
     if (master_) {
@@ -66,8 +64,8 @@ void Pcf8584Model::write_control(std::uint8_t value) {
     return;
   }
 
-  const bool start = value & kSta;
-  const bool stop = value & kSto;
+  const bool start = value & STA;
+  const bool stop = value & STO;
   if (start && stop) {
     // Data chaining: the STOP closes the frame we are master of; with no
     // frame open only the START is made.
@@ -81,7 +79,7 @@ void Pcf8584Model::write_control(std::uint8_t value) {
 
   // With PIN set, a START is followed at once by the byte already in S0;
   // without it the address waits for the next write to S0.
-  if (start && (value & kPin)) transmit(data_, true);
+  if (start && (value & PIN)) transmit(data_, true);
 }
 
 void Pcf8584Model::make_start() {
@@ -104,7 +102,7 @@ void Pcf8584Model::make_stop() {
 }
 
 void Pcf8584Model::write_data(std::uint8_t value) {
-  if (!(control_ & kEs0)) {
+  if (!(control_ & ES0)) {
     std::uint8_t& behind = register_behind_s0();
     behind = &behind == &clock_ ? value & kClockBits : value;
     if (&behind == &own_address_) own_address_loaded_ = true;
@@ -121,7 +119,7 @@ void Pcf8584Model::write_data(std::uint8_t value) {
 }
 
 std::uint8_t Pcf8584Model::read_data() {
-  if (!(control_ & kEs0)) return register_behind_s0();
+  if (!(control_ & ES0)) return register_behind_s0();
   if (master_ && receiving_ && !address_pending_) return receive();
   return data_;
 }
@@ -140,7 +138,7 @@ std::uint8_t Pcf8584Model::receive() {
   // S0 is handed over as it stands (after the address: whatever it held)
   // and the next byte is clocked in behind it.
   const std::uint8_t handed_over = data_;
-  const bool ack = (control_ & kAck) != 0;
+  const bool ack = (control_ & ACK) != 0;
   data_ = bus_.read(ack);
   // The ninth bit on the bus is our own answer now.
   lrb_ = !ack;
@@ -155,20 +153,20 @@ void Pcf8584Model::byte_transfer_started() {
 
 std::uint8_t Pcf8584Model::read_status() {
   bool pin_shown = pin_;
-  if (!(control_ & kEs0)) {
+  if (!(control_ & ES0)) {
     // With the serial interface off, S1 reads back as the control register.
-    return static_cast<std::uint8_t>((pin_shown ? kPin : 0) | control_);
+    return static_cast<std::uint8_t>((pin_shown ? PIN : 0) | control_);
   }
   if (pin_held_reads_ > 0) {
     pin_shown = true;
     --pin_held_reads_;
   }
   std::uint8_t status = 0;
-  if (pin_shown) status |= kStatusPin;
-  if (!own_address_loaded_) status |= kIni;
-  if (ber_) status |= kBer;
-  if (lrb_) status |= kLrb;
-  if (!master_ && !faults_.bus_busy) status |= kBb;
+  if (pin_shown) status |= PIN;
+  if (!own_address_loaded_) status |= INI;
+  if (ber_) status |= BER;
+  if (lrb_) status |= LRB;
+  if (!master_ && !faults_.bus_busy) status |= BB;
   return status;
 }
 

@@ -2,8 +2,9 @@
 
 #include <array>
 #include <cctype>
-#include <cstdio>
 
+#include "platform/text/format.h"
+#include "platform/text/scan.h"
 #include "sim/devices/ds1307.h"
 #include "sim/devices/eeprom_24c02.h"
 #include "sim/devices/eeprom_24cxx.h"
@@ -43,31 +44,6 @@ bool same_letters(std::string_view a, std::string_view b) {
     }
   }
   return true;
-}
-
-// One or two hexadecimal digits, with or without 0x in front.
-bool parse_hex_byte(std::string_view text, unsigned& value) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-  }
-  if (text.empty() || text.size() > 2) return false;
-  value = 0;
-  for (char c : text) {
-    const int digit = std::isdigit(static_cast<unsigned char>(c))
-                          ? c - '0'
-                          : std::isxdigit(static_cast<unsigned char>(c))
-                                ? std::toupper(static_cast<unsigned char>(c)) - 'A' + 10
-                                : -1;
-    if (digit < 0) return false;
-    value = value * 16 + static_cast<unsigned>(digit);
-  }
-  return true;
-}
-
-std::string hex(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02X", value & 0xFF);
-  return text;
 }
 
 std::string quoted(std::string_view text) {
@@ -117,16 +93,19 @@ std::vector<std::unique_ptr<Device>> make_devices(
                           " (known: 24C01, 24C02, 24C04, 24C08, 24C16, LM75, PCF8574, DS1307)");
       continue;
     }
-    unsigned address = 0;
-    if (!parse_hex_byte(address_text, address)) {
+    // One or two hexadecimal digits, with or without 0x in front.
+    const auto parsed =
+        scan::whole_number(address_text, {.base = 16, .max = 0xFF, .max_digits = 2});
+    if (!parsed) {
       complain(entry, "address " + quoted(address_text) +
                           " is not a hexadecimal byte (for example 90)");
       continue;
     }
+    const unsigned address = *parsed;
     if (address & 1) {
-      complain(entry, "address " + hex(address) +
+      complain(entry, "address " + format::hexadecimal(address, 2) +
                           " is odd; give the 8-bit write address, bit 0 clear (" +
-                          hex(address & 0xFE) + ")");
+                          format::hexadecimal(address & 0xFE, 2) + ")");
       continue;
     }
     if (address == 0) {
@@ -142,7 +121,7 @@ std::vector<std::unique_ptr<Device>> make_devices(
     if (address & (2 * (addresses - 1))) {
       complain(entry, "a " + std::string(type->name) + " takes the " +
                           std::to_string(addresses) + " addresses from " +
-                          hex(address & ~(2 * (addresses - 1))) +
+                          format::hexadecimal(address & ~(2 * (addresses - 1)), 2) +
                           " on, so its address has the block bits clear");
       continue;
     }
@@ -150,7 +129,8 @@ std::vector<std::unique_ptr<Device>> make_devices(
     for (unsigned block = 0; block < addresses && clash.empty(); ++block) {
       const std::string& owner = taken_by[(address >> 1) + block];
       if (!owner.empty()) {
-        clash = "address " + hex(address + 2 * block) + " is already taken by " + quoted(owner);
+        clash = "address " + format::hexadecimal(address + 2 * block, 2) +
+                 " is already taken by " + quoted(owner);
       }
     }
     if (!clash.empty()) {

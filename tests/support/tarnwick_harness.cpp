@@ -62,6 +62,15 @@ std::vector<std::string> without_read_values(const std::vector<std::string>& tra
   return result;
 }
 
+Ini parallel_wiring(const std::string& nops) {
+  return {{"I2C para", {{"Nops", nops}}},
+          {"I2C para Gen",
+           {{"Nops", nops},
+            {"SDA IN Port", "379"}, {"SDA IN Bit", "80"}, {"SDA IN Pol", "1"},
+            {"SDA OUT Port", "378"}, {"SDA OUT Bit", "80"}, {"SDA OUT Pol", "1"},
+            {"SCL OUT Port", "37A"}, {"SCL OUT Bit", "8"}, {"SCL OUT Pol", "0"}}}};
+}
+
 std::string capture_stderr(const std::function<void()>& action) {
   std::fflush(stderr);
   std::cerr.flush();

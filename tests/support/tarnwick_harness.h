@@ -57,6 +57,11 @@ std::vector<std::string> read_lines(const std::string& path);
 // whose read values the test does not pin down.
 std::vector<std::string> without_read_values(const std::vector<std::string>& trace);
 
+// "Nops" of both parallel sections, and the Custom adapter wired as the
+// Philips adapter is: data out bit 7 of 0x378 (set drives SDA low), data in
+// bit 7 of 0x379 (set reads high), clock out bit 3 of 0x37A.
+Ini parallel_wiring(const std::string& nops);
+
 // Standard error written while `action` runs (message boxes go there).
 std::string capture_stderr(const std::function<void()>& action);
 

@@ -1,16 +1,14 @@
 // The PCF8584 card: an ISA card whose PCF8584 controller makes the START
 // and STOP conditions and shifts whole bytes itself. The library only writes
-// commands and bytes into its two registers and polls its status:
-//   S0 at base port     : data register (own-address S0' and clock S2 behind
-//                         it while the serial interface is off)
-//   S1 at base port + 1 : control register when written, status when read
-// The controller runs without interrupts (ENI and ES2 are never set), so all
+// commands and bytes into its two registers, S0 and S1, and polls its
+// status. The controller runs without interrupts (ENI and ES2 are never set), so all
 // waiting is polling of the PIN bit. Every register access is followed by
 // one port delay.
 #include "library/adapters/pcf8584/pcf8584.h"
 
 #include <cstddef>
 
+#include "hardware/pcf8584_registers.h"
 #include "library/frame/library_state.h"
 #include "platform/portio/dlportio.h"
 #include "platform/profile/profile.h"
@@ -20,31 +18,7 @@ namespace pcf8584 {
 
 namespace {
 
-// S1 bits when written (the data sheet's names).
-constexpr std::uint8_t PIN = 0x80;  // pending interrupt not: writing 1 resets the serial interface
-constexpr std::uint8_t ES0 = 0x40;  // serial interface on; S0 is the data register
-constexpr std::uint8_t ES1 = 0x20;  // with ES0 off: S0 reaches the clock register S2
-constexpr std::uint8_t ES2 = 0x10;  // never set: S3 (interrupt vector) is not used
-constexpr std::uint8_t ENI = 0x08;  // never set: the card's interrupt stays off
-constexpr std::uint8_t STA = 0x04;
-constexpr std::uint8_t STO = 0x02;
-constexpr std::uint8_t ACK = 0x01;  // acknowledge the bytes received
-
-// S1 bits when read.
-constexpr std::uint8_t BER = 0x10;  // bus error: misplaced START or STOP seen
-constexpr std::uint8_t LRB = 0x08;  // last received bit: 1 = not acknowledged
-constexpr std::uint8_t BB = 0x01;   // bus busy, active low: 1 = bus free
-
-// Commands written to S1.
-constexpr std::uint8_t kSelectOwnAddress = PIN;       // interface off, S0 is S0'
-constexpr std::uint8_t kSelectClock = PIN | ES1;      // interface off, S0 is S2
-constexpr std::uint8_t kIdle = PIN | ES0 | ACK;       // interface on, nothing pending
-constexpr std::uint8_t kEnableNoAck = ES0;            // interface on, NACK the next byte
-constexpr std::uint8_t kStart = PIN | ES0 | STA | ACK;  // START, then send the byte in S0
-constexpr std::uint8_t kRepeatedStart = ES0 | STA | ACK;
-constexpr std::uint8_t kStopThenStart = ES0 | STA | STO | ACK;
-constexpr std::uint8_t kStop = PIN | ES0 | STO;
-constexpr std::uint8_t kInterfaceOff = 0x00;
+using namespace pcf8584_registers;
 
 // No command this adapter writes turns on the interrupt or selects S3.
 static_assert(((kSelectOwnAddress | kSelectClock | kIdle | kEnableNoAck | kStart |
@@ -52,8 +26,7 @@ static_assert(((kSelectOwnAddress | kSelectClock | kIdle | kEnableNoAck | kStart
 
 // Values written to S0.
 constexpr std::uint8_t kOwnAddress = 0x55;
-// S24..S22 = 111: 12 MHz clock input; S21 S20 = 00: bus clock about 90 kHz.
-constexpr std::uint8_t kClock12MHzBus90kHz = 0x1C;
+constexpr std::uint8_t kClock12MHzBus90kHz = kClockInput12MHz | kBus90kHz;
 // The START of a transaction goes out with this address; the first address
 // operation replaces it by a STOP and a START with the real one.
 constexpr std::uint8_t kPlaceholderAddress = 0xC0;
@@ -87,23 +60,23 @@ std::uint16_t port(unsigned reg) {
 }
 
 void write_s0(std::uint8_t value) {
-  DlPortWritePortUchar(port(0), value);
+  DlPortWritePortUchar(port(kS0), value);
   frame::port_delay();
 }
 
 void write_s1(std::uint8_t value) {
-  DlPortWritePortUchar(port(1), value);
+  DlPortWritePortUchar(port(kS1), value);
   frame::port_delay();
 }
 
 std::uint8_t read_s0() {
-  const std::uint8_t value = DlPortReadPortUchar(port(0));
+  const std::uint8_t value = DlPortReadPortUchar(port(kS0));
   frame::port_delay();
   return value;
 }
 
 std::uint8_t read_s1() {
-  const std::uint8_t value = DlPortReadPortUchar(port(1));
+  const std::uint8_t value = DlPortReadPortUchar(port(kS1));
   frame::port_delay();
   return value;
 }

@@ -5,13 +5,13 @@
 // what to do, and from then on every port that was not granted reads 0xFF
 // and drops its writes, as on a bus where nothing answers.
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/portio/backends/backend.h"
 #include "platform/portio/backends/direct_ports.h"
 #include "platform/portio/stderr_line.h"
+#include "platform/text/format.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
@@ -38,12 +38,6 @@ int kernel_ioperm(unsigned long, unsigned long, int) {
 std::uint8_t instruction_in(std::uint16_t) { return 0xFF; }
 void instruction_out(std::uint16_t, std::uint8_t) {}
 #endif
-
-std::string hex4(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
-  return text;
-}
 
 }  // namespace
 
@@ -89,7 +83,8 @@ bool reachable(std::uint16_t port) {
   if (port < kFirstAdapterPort) {
     if (!chipset_told) {
       chipset_told = true;
-      stderr_line("I/O port " + hex4(port) + " belongs to the PC's own chipset (ports 0000 to "
+      stderr_line("I/O port " + format::hexadecimal(port, 4) +
+                  " belongs to the PC's own chipset (ports 0000 to "
                   "00FF), where no I2C adapter sits; the direct backend does not touch them; "
                   "check the adapter's ports in " + config_path +
                   "; reads of them give FF and writes are ignored");
@@ -100,7 +95,7 @@ bool reachable(std::uint16_t port) {
   if (ask_kernel(port, 1, 1) != 0) {
     refused = true;
     const bool elsewhere = granted.test(port);
-    stderr_line(std::string("cannot reach I/O port ") + hex4(port) + " directly" +
+    stderr_line("cannot reach I/O port " + format::hexadecimal(port, 4) + " directly" +
                 (elsewhere ? " in this thread" : "") + " (ioperm: " + std::strerror(errno) +
                 "); run as root (or with CAP_SYS_RAWIO) on an x86 PC, or set "
                 "Backend = sim in section \"Port IO\" of " + config_path +

@@ -9,11 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "platform/portio/backends/backend.h"
 #include "platform/portio/stderr_line.h"
+#include "platform/text/format.h"
 
 namespace portio::ppdev_backend {
 namespace {
@@ -22,12 +22,6 @@ enum : unsigned { kData = 0, kStatus = 1, kControl = 2, kRegisters = 3 };
 
 int fd = -1;
 std::uint16_t base = 0;
-
-std::string hex4(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
-  return text;
-}
 
 }  // namespace
 
@@ -53,8 +47,8 @@ void open(const PortSettings& settings, void (*)(const char*), std::string& bann
     return;
   }
   fd = opened;
-  banner = "parallel port " + device + " at ports " + hex4(base) + " to " +
-           hex4(base + 2u);
+  banner = "parallel port " + device + " at ports " + format::hexadecimal(base, 4) + " to " +
+           format::hexadecimal((base + 2u) & 0xFFFFu, 4);
 }
 
 std::uint8_t read(std::uint16_t port) {

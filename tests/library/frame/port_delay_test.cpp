@@ -6,20 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "oracle/card_registers.h"
 #include "tests/support/tarnwick_harness.h"
 
 namespace {
 
-const std::vector<std::string> kCardSetUp{"W 0301 80", "W 0300 55", "W 0301 A0", "W 0300 1C",
-                                          "W 0301 C1"};
-
+// The card's set-up at 0x300, each access followed by `reads` of 0x302.
 std::vector<std::string> set_up_with_delay(int reads) {
-  std::vector<std::string> expected;
-  for (const auto& access : kCardSetUp) {
-    expected.push_back(access);
-    expected.insert(expected.end(), static_cast<std::size_t>(reads), "R 0302");
-  }
-  return expected;
+  return oracle::card::Accesses(0x300, reads).init().lines();
 }
 
 std::vector<std::string> card_set_up_trace(const harness::Ini& card_section) {

@@ -62,7 +62,7 @@ TEST_F(AdapterInit, KeysWithoutAHexadecimalNumberTakeTheirDefaults) {
 }
 
 TEST_F(AdapterInit, InitWhileThisProcessHoldsTheBusChangesNothing) {
-  load(kPhilips, wiring("0"));
+  load(kPhilips, parallel_wiring("0"));
   bus().I2C_Init();
   ASSERT_EQ(bus().I2C_Start(), 0);
   env_.configure({{"I2C para", {{"Nops", "7"}}}});

@@ -19,7 +19,7 @@ std::string again() { return without_delays(restart()); }
 class Addressing : public TracedBus {
  protected:
   void SetUp() override {
-    load(kPhilips, wiring("0"));
+    load(kPhilips, parallel_wiring("0"));
     bus().I2C_Init();
   }
 };

@@ -51,7 +51,7 @@ class OnTheBench : public TracedBus {
 };
 
 TEST_F(OnTheBench, EepromRoundTripsThroughEitherAdapter) {
-  load_both(kPhilips, wiring("1"));
+  load_both(kPhilips, parallel_wiring("1"));
   const std::vector<std::uint8_t> page{0x00, 0x01, 0x7F, 0x80, 0xA5, 0x5A, 0xFE, 0xFF};
   write_eeprom(0x30, page);
   EXPECT_EQ(read_eeprom(0x30, 8), page) << "written and read by the Philips adapter";
@@ -66,7 +66,7 @@ TEST_F(OnTheBench, EepromRoundTripsThroughEitherAdapter) {
 // The byte at the pointer has bit 7 clear: a slave still sending it holds
 // SDA low, so without a NACKed byte first no stop condition would be seen.
 TEST_F(OnTheBench, StopAfterAnAnsweredReadAddressReleasesTheSendingSlave) {
-  load_both(kPhilips, wiring("0"));
+  load_both(kPhilips, parallel_wiring("0"));
   write_eeprom(0x40, {0x00, 0x11});
   const std::uint8_t pointer = 0x40;
   ASSERT_EQ(bus().I2C_Start(), 0);
@@ -81,7 +81,7 @@ TEST_F(OnTheBench, StopAfterAnAnsweredReadAddressReleasesTheSendingSlave) {
 
 TEST_F(OnTheBench, StuckDataLineReadsAsAcknowledgeAndZeroBits) {
   for (const std::int16_t adapter : {kPhilips, kCustom}) {
-    harness::Ini ini = wiring("0");
+    harness::Ini ini = parallel_wiring("0");
     ini.push_back({"Simulation", {{"SDA Stuck", "1"}}});
     if (library_) library_->unload();
     load_both(adapter, ini);
@@ -98,7 +98,7 @@ TEST_F(OnTheBench, WaveformDecodesAsTheIntendedTransactions) {
   if (!tw_test::sigrok_cli_available()) GTEST_SKIP() << tw_test::kNoSigrok;
   for (const std::int16_t adapter : {kPhilips, kCustom}) {
     const std::string vcd = env_.file("bus" + std::to_string(adapter) + ".vcd");
-    harness::Ini ini = wiring("1");
+    harness::Ini ini = parallel_wiring("1");
     ini.push_back({"Simulation", {{"Waveform", vcd}}});
     if (library_) library_->unload();
     load_both(adapter, ini);
@@ -119,7 +119,7 @@ TEST_F(OnTheBench, WaveformDecodesAsTheIntendedTransactions) {
 }
 
 TEST_F(OnTheBench, PhilipsAndCustomProcessesExcludeEachOther) {
-  env_.configure(wiring("0"));
+  env_.configure(parallel_wiring("0"));
   harness::ChildProcess custom_host([](harness::ChildProcess::Channel& parent) {
     parent.receive();
     harness::Library library;

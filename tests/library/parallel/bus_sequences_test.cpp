@@ -22,7 +22,7 @@ class WholeTransaction : public TracedBus,
 
 TEST_P(WholeTransaction, FollowsTheBusSequencesStepForStep) {
   const Case c = GetParam();
-  load(c.interface, wiring(c.nops));
+  load(c.interface, parallel_wiring(c.nops));
   const std::array<std::uint8_t, 2> data{0x00, 0x5A};
   std::array<std::uint8_t, 3> received{};
   EXPECT_EQ(bus().I2C_Init(), 0);
@@ -42,7 +42,8 @@ TEST_P(WholeTransaction, FollowsTheBusSequencesStepForStep) {
 
   // The Philips adapter checks its status lines; the Custom adapter has no check.
   const std::array<std::string, 7> expected{
-      c.interface == kPhilips ? "DCrr" : "DC",
+      std::string(c.interface == kPhilips ? oracle::lines::kPhilipsInit
+                                          : oracle::lines::kCustomInit),
       start_sequence(),
       byte_out(0xA0),
       byte_out(0x00) + byte_out(0x5A),
@@ -81,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
 using PhilipsPorts = TracedBus;
 
 TEST_F(PhilipsPorts, DataPortIsWrittenWholeAndNeverRead) {
-  load(kPhilips, wiring("1"));
+  load(kPhilips, parallel_wiring("1"));
   bus().I2C_Init();
   bus().I2C_Start();
   bus().I2C_Address(0xA0);

@@ -64,7 +64,7 @@ class CustomDataRead : public CustomLines,
                        public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(CustomDataRead, CountsTheLineSetOnlyWhenAllMaskBitsAreOne) {
-  harness::Ini ini = wiring("0");
+  harness::Ini ini = parallel_wiring("0");
   for (auto& [key, value] : ini[1].keys) {
     if (key == "SDA IN Bit") value = "30";
     if (key == "SDA IN Pol") value = GetParam().polarity;
@@ -105,8 +105,8 @@ TEST_F(CustomLines, ClockInputKeysChangeNothing) {
     mark();
     bus().I2C_Address(0x00);
   };
-  const auto plain = writes_of(wiring("1"), transaction);
-  harness::Ini ini = wiring("1");
+  const auto plain = writes_of(parallel_wiring("1"), transaction);
+  harness::Ini ini = parallel_wiring("1");
   ini[1].keys.insert(ini[1].keys.end(),
                      {{"SCL IN Port", "379"}, {"SCL IN Bit", "8"}, {"SCL IN Pol", "1"}});
   EXPECT_EQ(writes_of(ini, transaction), plain);

@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace parallel_test {
@@ -78,40 +77,10 @@ std::string events(const std::vector<std::string>& trace) {
 
 }  // namespace
 
-harness::Ini wiring(const std::string& nops) {
-  return {{"I2C para", {{"Nops", nops}}},
-          {"I2C para Gen",
-           {{"Nops", nops},
-            {"SDA IN Port", "379"}, {"SDA IN Bit", "80"}, {"SDA IN Pol", "1"},
-            {"SDA OUT Port", "378"}, {"SDA OUT Bit", "80"}, {"SDA OUT Pol", "1"},
-            {"SCL OUT Port", "37A"}, {"SCL OUT Bit", "8"}, {"SCL OUT Pol", "0"}}}};
-}
-
 std::string without_delays(const std::string& events) {
   std::string out = events;
   std::erase(out, '.');
   return out;
-}
-
-long delays(const std::string& events) {
-  return std::count(events.begin(), events.end(), '.');
-}
-
-std::string start_sequence() { return "dC.dc."; }
-std::string stop_sequence() { return "D.dc.dC.D."; }
-std::string settle_wait() { return std::string(10, '.'); }
-std::string restart() { return stop_sequence() + settle_wait() + start_sequence(); }
-
-std::string byte_out(std::uint8_t byte) {
-  std::string out;
-  for (int bit = 7; bit >= 0; --bit) out += ((byte >> bit) & 1 ? "D" : "d") + std::string("c.C.c.");
-  return out + "DcC.rc..";
-}
-
-std::string byte_in(bool acknowledge) {
-  std::string out;
-  for (int bit = 0; bit < 8; ++bit) out += "Dc.C.rc.";
-  return out + ".dc" + (acknowledge ? "d" : "D") + "C.c.D..";
 }
 
 void TracedBus::load(std::int16_t interface, const harness::Ini& ini) {

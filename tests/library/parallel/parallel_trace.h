@@ -1,5 +1,6 @@
-// Port traces of the parallel adapters read as line events, so that a test
-// compares what went to the lines with the bus sequences it expects:
+// Port traces of the parallel adapters read as the line events of the
+// adapters' prescribed sequences (oracle/parallel_lines.h), so that a test
+// compares what went to the lines with the sequences it expects:
 //   D d   data line released / driven      C c   clock line released / driven
 //   .     one port delay (a read of base + 2 that no clock write follows)
 //   r     data line read                   |     marker set by the test
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "oracle/parallel_lines.h"
 #include "tests/support/tarnwick_harness.h"
 
 namespace parallel_test {
@@ -23,19 +25,19 @@ inline constexpr std::int16_t kPhilips = 2;  // interface numbers
 inline constexpr std::int16_t kCustom = 3;
 
 // "Nops" of both sections and the Custom adapter wired as the Philips one.
-harness::Ini wiring(const std::string& nops);
+using harness::parallel_wiring;
 
-// One delay per '.' in the line-event string.
+// The line events with the port delays ('.') taken out.
 std::string without_delays(const std::string& events);
-long delays(const std::string& events);
 
-// The sequences every transaction is made of.
-std::string start_sequence();
-std::string stop_sequence();
-std::string settle_wait();
-std::string restart();
-std::string byte_out(std::uint8_t byte);
-std::string byte_in(bool acknowledge);
+// The sequences every transaction is made of, from the adapters' steps.
+using oracle::lines::byte_in;
+using oracle::lines::byte_out;
+using oracle::lines::delays;
+using oracle::lines::restart;
+using oracle::lines::settle_wait;
+using oracle::lines::start_sequence;
+using oracle::lines::stop_sequence;
 
 // A library loaded on a bench with the port trace on; `mark` puts a marker
 // access between operations, `segments` unloads and gives the events

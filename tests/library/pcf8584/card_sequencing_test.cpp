@@ -10,9 +10,6 @@
 namespace card_test {
 namespace {
 
-constexpr unsigned kChain = 0x47;     // STOP, then START
-constexpr unsigned kRepeated = 0x45;  // repeated START
-
 class Sequencing : public CardTest {
  protected:
   void SetUp() override { load_and_init("0", {{"Simulation", {{"Devices", devices}}}}); }

@@ -1,82 +1,27 @@
 // What the card tests share: a fixture that loads the library with the card
-// selected on the bench, and the register accesses expected in the port
-// trace, written the way the controller's data sheet speaks of them.
+// selected on the bench, and a comparison of port traces with the register
+// accesses expected in them.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "oracle/card_registers.h"
 #include "tests/support/tarnwick_harness.h"
 
 namespace card_test {
 
 using Trace = std::vector<std::string>;
 
-// Expected accesses of a card at `base`, each followed by `nops` reads of
-// base + 2 (the port delay). A PIN wait is one status read: the bench's
-// controller finishes each byte at once unless "PIN Polls" says otherwise.
-class Accesses {
- public:
-  explicit Accesses(unsigned base = 0x300, int nops = 0) : base_(base), nops_(nops) {}
-
-  Accesses& write_s0(unsigned value) { return access('W', 0, value); }
-  Accesses& write_s1(unsigned value) { return access('W', 1, value); }
-  Accesses& read_s0() { return access('R', 0, -1); }
-  Accesses& read_s1() { return access('R', 1, -1); }
-  Accesses& pin_wait() { return read_s1(); }
-
-  // The operations as a whole, for tests about what comes around them.
-  Accesses& init() {
-    return write_s1(0x80).write_s0(0x55).write_s1(0xA0).write_s0(0x1C).write_s1(0xC1);
-  }
-  Accesses& start() { return write_s1(0x40).read_s1().write_s0(0xC0).write_s1(0xC5).read_s1(); }
-  Accesses& read_termination() { return write_s1(0x40).read_s0().pin_wait(); }
-  Accesses& stop() { return write_s1(0xC2).write_s0(0xC2).read_s1().write_s1(0x00); }
-  // Address with the STOP+START chain (0x47) or a repeated START (0x45).
-  Accesses& address(unsigned command, unsigned byte) {
-    write_s1(command).write_s0(byte).pin_wait().read_s1();
-    return (byte & 1) != 0 ? read_s0() : *this;
-  }
-  Accesses& data_bytes(const std::vector<unsigned>& bytes) {
-    for (const unsigned byte : bytes) {
-      write_s0(byte).pin_wait().read_s1();
-    }
-    return *this;
-  }
-  Accesses& received_bytes(int count) {
-    for (int i = 0; i < count; ++i) {
-      pin_wait().read_s0();
-    }
-    return *this;
-  }
-
-  const Trace& lines() const { return lines_; }
-
- private:
-  Accesses& access(char kind, unsigned reg, int value) {
-    char line[16];
-    if (value < 0) {
-      std::snprintf(line, sizeof line, "%c %04X", kind, (base_ + reg) & 0xFFFF);
-    } else {
-      std::snprintf(line, sizeof line, "%c %04X %02X", kind, (base_ + reg) & 0xFFFF, value);
-    }
-    lines_.emplace_back(line);
-    char delay[16];
-    std::snprintf(delay, sizeof delay, "R %04X", (base_ + 2) & 0xFFFF);
-    lines_.insert(lines_.end(), static_cast<std::size_t>(nops_), delay);
-    return *this;
-  }
-
-  unsigned base_;
-  int nops_;
-  Trace lines_;
-};
+// The expected register accesses, from the card's prescribed steps.
+using oracle::card::Accesses;
+using oracle::card::kChain;
+using oracle::card::kRepeated;
 
 // Compares register sequences and, on a difference, shows where it starts
 // with the lines around it on both sides.

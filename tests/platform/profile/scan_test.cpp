@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/text/format.h"
 #include "platform/text/scan.h"
 
 namespace {
@@ -66,6 +67,41 @@ TEST(ScanHexadecimal, LongNumbersKeepTheLowBitsOfTheNumberAsWritten) {
   EXPECT_EQ(bits(scan::hexadecimal("123456789")), 0x23456789u);
   EXPECT_EQ(static_cast<std::uint16_t>(*scan::hexadecimal("10378")), 0x0378u);
   EXPECT_EQ(static_cast<std::uint8_t>(*scan::hexadecimal("180")), 0x80u);
+}
+
+TEST(ScanWholeNumber, TakesOnlyTextThatIsOneNumberWithinItsBounds) {
+  struct WholeCase {
+    std::string_view text;
+    scan::Whole rules;
+    std::optional<std::uint32_t> number;
+  };
+  const WholeCase cases[] = {
+      {" 378\t", {.base = 16}, 0x378u},       {"0x2F0", {.base = 16}, 0x2F0u},
+      {"0X2f0", {.base = 16}, 0x2F0u},        {"0x", {.base = 16}, std::nullopt},
+      {"2x", {.base = 16}, std::nullopt},     {"-5", {.base = 16}, std::nullopt},
+      {"+5", {.base = 10}, std::nullopt},     {"", {.base = 10}, std::nullopt},
+      {"   ", {.base = 10}, std::nullopt},    {"0x10", {.base = 10}, std::nullopt},
+      {"FFFE", {.base = 16, .max = 0xFFFE}, 0xFFFEu},
+      {"FFFF", {.base = 16, .max = 0xFFFE}, std::nullopt},
+      {"2147483647", {.base = 10, .max = 0x7FFFFFFF}, 0x7FFFFFFFu},
+      {"99999999999999999999", {.base = 10}, std::nullopt},  // never wraps
+      {"0A", {.base = 16, .max = 0xFF, .max_digits = 2}, 0x0Au},
+      {"0xA0", {.base = 16, .max = 0xFF, .max_digits = 2}, 0xA0u},
+      {"0A0", {.base = 16, .max = 0xFF, .max_digits = 2}, std::nullopt},
+  };
+  for (const WholeCase& c : cases) {
+    EXPECT_EQ(shown(scan::whole_number(c.text, c.rules)), shown(c.number))
+        << "text \"" << c.text << "\" in base " << c.rules.base;
+  }
+}
+
+TEST(FormatHexadecimal, WritesUpperCaseDigitsWithoutPrefixPaddedToTheWidth) {
+  EXPECT_EQ(format::hexadecimal(0), "0");
+  EXPECT_EQ(format::hexadecimal(0x2F0), "2F0");
+  EXPECT_EQ(format::hexadecimal(0xFFFFFFFFu), "FFFFFFFF");
+  EXPECT_EQ(format::hexadecimal(0x0A, 2), "0A");
+  EXPECT_EQ(format::hexadecimal(0x378, 4), "0378");
+  EXPECT_EQ(format::hexadecimal(0x12345, 4), "12345") << "a width never cuts digits off";
 }
 
 }  // namespace

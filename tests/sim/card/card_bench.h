@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "hardware/pcf8584_registers.h"
 #include "sim/bus/i2c_bus.h"
 #include "sim/card/pcf8584_model.h"
-#include "sim/card/pcf8584_registers.h"
 
 namespace card_test {
 
@@ -69,28 +69,28 @@ class CardBench {
     return kept;
   }
 
-  void s0(std::uint8_t value) { card.write(sim::pcf8584::kRegS0, value); }
-  void s1(std::uint8_t value) { card.write(sim::pcf8584::kRegS1, value); }
-  std::uint8_t s0() { return card.read(sim::pcf8584::kRegS0); }
-  std::uint8_t status() { return card.read(sim::pcf8584::kRegS1); }
+  void s0(std::uint8_t value) { card.write(pcf8584_registers::kS0, value); }
+  void s1(std::uint8_t value) { card.write(pcf8584_registers::kS1, value); }
+  std::uint8_t s0() { return card.read(pcf8584_registers::kS0); }
+  std::uint8_t status() { return card.read(pcf8584_registers::kS1); }
 
   // Polls S1 until PIN clears, as the adapter does; gives the number of
   // status reads that showed PIN still set (or the limit when it never
   // cleared).
   int pin_wait(int limit = 99999) {
     for (int polls = 0; polls < limit; ++polls)
-      if (!(status() & sim::pcf8584::kStatusPin)) return polls;
+      if (!(status() & pcf8584_registers::PIN)) return polls;
     return limit;
   }
 
   // The controller set-up of the adapter's init.
   void set_up() {
-    using namespace sim::pcf8584;
-    s1(kCmdSelectOwn);
+    using namespace pcf8584_registers;
+    s1(kSelectOwnAddress);
     s0(0x55);
-    s1(kCmdSelectClock);
+    s1(kSelectClock);
     s0(0x1C);
-    s1(kCmdIdle);
+    s1(kIdle);
   }
 
   // Events since the last call.

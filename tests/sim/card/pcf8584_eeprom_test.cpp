@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "hardware/pcf8584_registers.h"
 #include "sim/bus/i2c_bus.h"
 #include "sim/card/pcf8584_model.h"
-#include "sim/card/pcf8584_registers.h"
 #include "sim/devices/eeprom_24c02.h"
 
 namespace {
 
-using namespace sim::pcf8584;
+using namespace pcf8584_registers;
 
 class CardAndEeprom : public ::testing::Test {
  protected:
@@ -23,47 +23,47 @@ class CardAndEeprom : public ::testing::Test {
     eeprom = part.get();
     bus.attach(std::move(part));
     bus.on_violation([this](std::string_view line) { violations.emplace_back(line); });
-    card.write(kRegS1, kCmdSelectOwn);
-    card.write(kRegS0, 0x55);
-    card.write(kRegS1, kCmdSelectClock);
-    card.write(kRegS0, 0x1C);
-    card.write(kRegS1, kCmdIdle);
+    card.write(kS1, kSelectOwnAddress);
+    card.write(kS0, 0x55);
+    card.write(kS1, kSelectClock);
+    card.write(kS0, 0x1C);
+    card.write(kS1, kIdle);
   }
 
-  std::uint8_t status() { return card.read(kRegS1); }
+  std::uint8_t status() { return card.read(kS1); }
   void pin_wait() {
-    for (int poll = 0; poll < 100 && (status() & kStatusPin); ++poll) {
+    for (int poll = 0; poll < 100 && (status() & PIN); ++poll) {
     }
   }
 
   void start_and_address(std::uint8_t address) {
-    card.write(kRegS1, kCmdNoAck);
-    card.write(kRegS0, 0xC0);
-    card.write(kRegS1, kCmdStart);
-    card.write(kRegS1, kCmdChain);
-    card.write(kRegS0, address);
+    card.write(kS1, kEnableNoAck);
+    card.write(kS0, 0xC0);
+    card.write(kS1, kStart);
+    card.write(kS1, kStopThenStart);
+    card.write(kS0, address);
     pin_wait();
-    ASSERT_EQ(status() & kLrb, 0) << "24C02 should answer its address";
+    ASSERT_EQ(status() & LRB, 0) << "24C02 should answer its address";
   }
 
   void send(std::uint8_t byte) {
     pin_wait();
-    card.write(kRegS0, byte);
+    card.write(kS0, byte);
     pin_wait();
-    ASSERT_EQ(status() & kLrb, 0) << "24C02 should take byte " << int(byte);
+    ASSERT_EQ(status() & LRB, 0) << "24C02 should take byte " << int(byte);
   }
 
   void stop(bool after_read) {
     pin_wait();
     if (after_read) {
-      card.write(kRegS1, kCmdNoAck);
-      card.read(kRegS0);
+      card.write(kS1, kEnableNoAck);
+      card.read(kS0);
       pin_wait();
     }
-    card.write(kRegS1, kCmdStop);
-    card.write(kRegS0, 0xC2);
-    EXPECT_EQ(status() & (kBer | kBb), kBb);
-    card.write(kRegS1, kCmdOff);
+    card.write(kS1, kStop);
+    card.write(kS0, 0xC2);
+    EXPECT_EQ(status() & (BER | BB), BB);
+    card.write(kS1, kInterfaceOff);
   }
 
   std::vector<std::string> violations;
@@ -83,15 +83,15 @@ TEST_F(CardAndEeprom, BytesWrittenThroughTheCardAreReadBackThroughIt) {
   // three bytes, as a send followed by a read does.
   start_and_address(0xA0);
   send(0x10);
-  card.write(kRegS1, kCmdRepStart);
-  card.write(kRegS0, 0xA1);
+  card.write(kS1, kRepeatedStart);
+  card.write(kS0, 0xA1);
   pin_wait();
-  ASSERT_EQ(status() & kLrb, 0);
-  card.read(kRegS0);
+  ASSERT_EQ(status() & LRB, 0);
+  card.read(kS0);
   std::vector<std::uint8_t> got;
   for (int i = 0; i < 3; ++i) {
     pin_wait();
-    got.push_back(card.read(kRegS0));
+    got.push_back(card.read(kS0));
   }
   stop(true);
   EXPECT_EQ(got, (std::vector<std::uint8_t>{0x12, 0x34, 0x56}));

@@ -5,7 +5,7 @@
 
 namespace {
 
-using namespace sim::pcf8584;
+using namespace pcf8584_registers;
 using card_test::CardBench;
 using card_test::Events;
 
@@ -17,12 +17,12 @@ TEST(Pcf8584Faults, BusBusyKeepsBbLowWhateverTheBusDoes) {
   CardBench b(busy());
   b.add_slave(0xA0);
   b.set_up();
-  b.s1(kCmdNoAck);
-  EXPECT_EQ(b.status() & kBb, 0);
+  b.s1(kEnableNoAck);
+  EXPECT_EQ(b.status() & BB, 0);
   b.s0(0xA0);
-  b.s1(kCmdStart);
-  b.s1(kCmdStop);
-  EXPECT_EQ(b.status() & kBb, 0);
+  b.s1(kStart);
+  b.s1(kStop);
+  EXPECT_EQ(b.status() & BB, 0);
   EXPECT_EQ(b.take_events(), (Events{"S", "A0 w", "P"})) << "only the status lies";
 }
 
@@ -30,18 +30,18 @@ TEST(Pcf8584Faults, BusErrorShowsBerAfterEveryStartAndStop) {
   CardBench b(error());
   b.add_slave(0xA0);
   b.set_up();
-  b.s1(kCmdNoAck);
-  EXPECT_EQ(b.status() & kBer, 0) << "no START or STOP yet";
+  b.s1(kEnableNoAck);
+  EXPECT_EQ(b.status() & BER, 0) << "no START or STOP yet";
   b.s0(0xC0);
-  b.s1(kCmdStart);
-  EXPECT_EQ(b.status() & kBer, kBer);
-  b.s1(kCmdChain);
+  b.s1(kStart);
+  EXPECT_EQ(b.status() & BER, BER);
+  b.s1(kStopThenStart);
   b.s0(0xA0);
-  EXPECT_EQ(b.status() & (kBer | kLrb), kBer) << "address still acknowledged";
+  EXPECT_EQ(b.status() & (BER | LRB), BER) << "address still acknowledged";
   b.s0(0x12);
-  b.s1(kCmdStop);
+  b.s1(kStop);
   b.s0(0xC2);
-  EXPECT_EQ(b.status() & (kBer | kBb), kBer | kBb);
+  EXPECT_EQ(b.status() & (BER | BB), BER | BB);
   EXPECT_EQ(b.take_events(), (Events{"S", "P", "S", "A0 w", "W12", "P"}));
 }
 
@@ -49,17 +49,17 @@ TEST(Pcf8584Faults, PinPollsHoldPinForThatManyStatusReadsAfterEachTransfer) {
   CardBench b(slow(3));
   b.add_slave(0xA0);
   b.set_up();
-  b.s1(kCmdNoAck);
+  b.s1(kEnableNoAck);
   b.s0(0xC0);
-  b.s1(kCmdStart);
+  b.s1(kStart);
   EXPECT_EQ(b.pin_wait(), 3) << "after START and address";
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   b.s0(0xA1);
   EXPECT_EQ(b.pin_wait(), 3) << "after the address";
   EXPECT_EQ(b.pin_wait(), 0) << "PIN stays clear until the next transfer";
   b.s0();
   EXPECT_EQ(b.pin_wait(), 3) << "after a reception started by reading S0";
-  b.s1(kCmdRepStart);
+  b.s1(kRepeatedStart);
   EXPECT_EQ(b.pin_wait(), 0) << "a START alone moves no byte";
   b.s0(0xA0);
   b.s0(0x55);
@@ -72,10 +72,10 @@ TEST(Pcf8584Faults, PinPollsDoNotChangeWhatMovesOnTheBus) {
   for (CardBench* b : {&plain, &slowed}) {
     b->add_slave(0xA0);
     b->set_up();
-    b->s1(kCmdNoAck);
+    b->s1(kEnableNoAck);
     b->s0(0xC0);
-    b->s1(kCmdStart);
-    b->s1(kCmdChain);
+    b->s1(kStart);
+    b->s1(kStopThenStart);
     b->s0(0xA1);
     b->pin_wait();
     b->s0();

@@ -6,51 +6,51 @@
 
 namespace {
 
-using namespace sim::pcf8584;
+using namespace pcf8584_registers;
 using card_test::CardBench;
 using card_test::Events;
 
-static_assert(kCmdStart == 0xC5 && kCmdRepStart == 0x45 && kCmdChain == 0x47 &&
-              kCmdStop == 0xC2 && kCmdIdle == 0xC1 && kCmdNoAck == 0x40 &&
-              kCmdSelectOwn == 0x80 && kCmdSelectClock == 0xA0 && kCmdOff == 0x00);
+static_assert(kStart == 0xC5 && kRepeatedStart == 0x45 && kStopThenStart == 0x47 &&
+              kStop == 0xC2 && kIdle == 0xC1 && kEnableNoAck == 0x40 &&
+              kSelectOwnAddress == 0x80 && kSelectClock == 0xA0 && kInterfaceOff == 0x00);
 
 TEST(Pcf8584Registers, WithTheInterfaceOffS0ReachesOwnAddressOrClockByEs1) {
   CardBench b;
-  b.s1(kCmdSelectOwn);
+  b.s1(kSelectOwnAddress);
   b.s0(0x55);
-  b.s1(kCmdSelectClock);
+  b.s1(kSelectClock);
   b.s0(0x1C);
   EXPECT_EQ(b.s0(), 0x1C);
-  b.s1(kCmdSelectOwn);
+  b.s1(kSelectOwnAddress);
   EXPECT_EQ(b.s0(), 0x55) << "S0' kept apart from S2";
-  b.s1(kCmdSelectClock);
+  b.s1(kSelectClock);
   b.s0(0xFC);
   EXPECT_EQ(b.s0(), 0x1C) << "S2 keeps only its five clock bits";
 
-  b.s1(kCmdIdle);
+  b.s1(kIdle);
   b.s0(0x99);
   EXPECT_EQ(b.s0(), 0x99) << "with ES0 on, S0 is the data register";
-  b.s1(kCmdSelectOwn);
+  b.s1(kSelectOwnAddress);
   EXPECT_EQ(b.s0(), 0x55);
   EXPECT_TRUE(b.take_events().empty()) << "register set-up makes no bus activity";
 }
 
 TEST(Pcf8584Registers, WithTheInterfaceOffS1ReadsBackTheControlBits) {
   CardBench b;
-  b.s1(kCmdSelectOwn);
+  b.s1(kSelectOwnAddress);
   EXPECT_EQ(b.status() & 0x7F, 0);
-  b.s1(kCmdSelectClock);
-  EXPECT_EQ(b.status() & 0x7F, kEs1);
+  b.s1(kSelectClock);
+  EXPECT_EQ(b.status() & 0x7F, ES1);
 }
 
 TEST(Pcf8584Registers, StatusAfterSetUpIsIdleWithTheBusFree) {
   CardBench b;
-  b.s1(kCmdIdle);
-  EXPECT_EQ(b.status(), kStatusPin | kIni | kBb) << "own address not yet loaded";
+  b.s1(kIdle);
+  EXPECT_EQ(b.status(), PIN | INI | BB) << "own address not yet loaded";
   b.set_up();
-  EXPECT_EQ(b.status(), kStatusPin | kBb);
-  b.s1(kCmdNoAck);
-  EXPECT_EQ(b.status(), kStatusPin | kBb) << "0x40 alone changes nothing on the bus";
+  EXPECT_EQ(b.status(), PIN | BB);
+  b.s1(kEnableNoAck);
+  EXPECT_EQ(b.status(), PIN | BB) << "0x40 alone changes nothing on the bus";
   EXPECT_TRUE(b.take_events().empty());
 }
 
@@ -58,10 +58,10 @@ TEST(Pcf8584Registers, StartWithPinSendsTheByteAlreadyInS0AndClearsPin) {
   CardBench b;
   b.add_slave(0xA0);
   b.set_up();
-  b.s1(kCmdNoAck);
+  b.s1(kEnableNoAck);
   b.s0(0xA0);
   EXPECT_TRUE(b.take_events().empty()) << "loading S0 before a START sends nothing";
-  b.s1(kCmdStart);
+  b.s1(kStart);
   EXPECT_EQ(b.take_events(), (Events{"S", "A0 w"}));
   EXPECT_EQ(b.status(), 0) << "PIN clear, LRB clear, bus busy";
 }
@@ -69,12 +69,12 @@ TEST(Pcf8584Registers, StartWithPinSendsTheByteAlreadyInS0AndClearsPin) {
 TEST(Pcf8584Registers, WritingPinResetsTheStatusBits) {
   CardBench b;
   b.set_up();
-  b.s1(kCmdNoAck);
+  b.s1(kEnableNoAck);
   b.s0(0x42);
-  b.s1(kCmdStart);  // nobody at 0x42
-  EXPECT_EQ(b.status(), kLrb);
-  b.s1(kCmdStop);
-  EXPECT_EQ(b.status(), kStatusPin | kBb);
+  b.s1(kStart);  // nobody at 0x42
+  EXPECT_EQ(b.status(), LRB);
+  b.s1(kStop);
+  EXPECT_EQ(b.status(), PIN | BB);
 }
 
 TEST(Pcf8584Registers, OddSequencesOnlyTouchTheRegister) {
@@ -86,18 +86,18 @@ TEST(Pcf8584Registers, OddSequencesOnlyTouchTheRegister) {
   b.s0(0x12);
   EXPECT_EQ(b.s0(), 0x12);
   // STOP with no transfer open.
-  b.s1(kCmdStop);
+  b.s1(kStop);
   EXPECT_TRUE(b.take_events().empty());
-  EXPECT_EQ(b.status() & kBb, kBb);
+  EXPECT_EQ(b.status() & BB, BB);
 
   // A read of S0 in write direction returns the byte last sent.
   b.s0(0xA0);
-  b.s1(kCmdStart);
+  b.s1(kStart);
   b.s0(0x77);
   b.take_events();
   EXPECT_EQ(b.s0(), 0x77);
   // So does a read between a repeated START and its address.
-  b.s1(kCmdRepStart);
+  b.s1(kRepeatedStart);
   EXPECT_EQ(b.s0(), 0x77);
   EXPECT_EQ(b.take_events(), (Events{"S"}));
 
@@ -120,20 +120,20 @@ TEST(Pcf8584Registers, SwitchingTheInterfaceOffMidTransferReleasesTheBus) {
   b.add_slave(0xA0);
   b.set_up();
   b.s0(0xA0);
-  b.s1(kCmdStart);
+  b.s1(kStart);
   b.take_events();
 
-  b.s1(kCmdOff);
+  b.s1(kInterfaceOff);
   EXPECT_EQ(b.take_events(), (Events{"P"}));
-  b.s1(kCmdNoAck);
-  EXPECT_EQ(b.status() & kBb, kBb);
+  b.s1(kEnableNoAck);
+  EXPECT_EQ(b.status() & BB, BB);
 }
 
 TEST(Pcf8584Registers, ChainingWithNoFrameOpenMakesOnlyTheStart) {
   CardBench b;
   b.add_slave(0xA0);
   b.set_up();
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   EXPECT_EQ(b.take_events(), (Events{"S"}));
   b.s0(0xA0);
   EXPECT_EQ(b.take_events(), (Events{"A0 w"}));

@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace sim::pcf8584;
+using namespace pcf8584_registers;
 using card_test::CardBench;
 
 struct Access {
@@ -54,50 +54,50 @@ std::vector<Access> random_card_traffic(unsigned seed, int rounds) {
   const auto chance = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
   const auto below = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
   const auto byte = [&] { return static_cast<std::uint8_t>(rng()); };
-  static constexpr std::uint8_t kCommands[] = {kCmdIdle,  kCmdNoAck, kCmdStart, kCmdRepStart,
-                                               kCmdChain, kCmdStop,  kCmdOff};
+  static constexpr std::uint8_t kCommands[] = {kIdle,  kEnableNoAck, kStart, kRepeatedStart,
+                                               kStopThenStart, kStop,  kInterfaceOff};
   static constexpr std::uint8_t kAddresses[] = {0xA0, 0xA1, 0x90, 0x91, 0x50, 0x51};
   std::vector<Access> accesses;
-  const auto s0 = [&](std::uint8_t value) { accesses.push_back({true, kRegS0, value}); };
-  const auto s1 = [&](std::uint8_t value) { accesses.push_back({true, kRegS1, value}); };
+  const auto s0 = [&](std::uint8_t value) { accesses.push_back({true, kS0, value}); };
+  const auto s1 = [&](std::uint8_t value) { accesses.push_back({true, kS1, value}); };
   const auto read = [&](unsigned reg) { accesses.push_back({false, reg, 0}); };
 
   // The adapter's init.
-  s1(kCmdSelectOwn);
+  s1(kSelectOwnAddress);
   s0(0x55);
-  s1(kCmdSelectClock);
+  s1(kSelectClock);
   s0(0x1C);
-  s1(kCmdIdle);
+  s1(kIdle);
   for (int round = 0; round < rounds; ++round) {
     if (chance(75)) {
       const std::uint8_t address = kAddresses[below(std::size(kAddresses))];
       if (chance(50)) {
         s0(address);
-        s1(kCmdStart);
+        s1(kStart);
       } else {
-        s1(chance(50) ? kCmdRepStart : kCmdChain);
+        s1(chance(50) ? kRepeatedStart : kStopThenStart);
         s0(address);
       }
-      read(kRegS1);
+      read(kS1);
       const unsigned count = below(10);
       if (address & 1) {
-        s1(kCmdIdle);
-        read(kRegS0);  // the dummy read that starts the first byte
+        s1(kIdle);
+        read(kS0);  // the dummy read that starts the first byte
         for (unsigned i = 0; i < count; ++i) {
-          read(kRegS1);
-          if (i + 1 == count && chance(85)) s1(kCmdNoAck);
-          read(kRegS0);
+          read(kS1);
+          if (i + 1 == count && chance(85)) s1(kEnableNoAck);
+          read(kS0);
         }
       } else {
         for (unsigned i = 0; i < count; ++i) {
           s0(byte());
-          read(kRegS1);
+          read(kS1);
         }
       }
       if (chance(70)) {
-        s1(kCmdStop);
-        if (address & 1) read(kRegS0);
-        read(kRegS1);
+        s1(kStop);
+        if (address & 1) read(kS0);
+        read(kS1);
       }
     } else {
       switch (below(4)) {

@@ -7,26 +7,26 @@
 
 namespace {
 
-using namespace sim::pcf8584;
+using namespace pcf8584_registers;
 using card_test::CardBench;
 using card_test::Events;
 
 // The adapter's start: interface on with ACK off, bus-free test,
 // placeholder address, START with that address, bus-error test.
 void adapter_start(CardBench& b) {
-  b.s1(kCmdNoAck);
-  ASSERT_EQ(b.status() & kBb, kBb) << "bus should read free before START";
+  b.s1(kEnableNoAck);
+  ASSERT_EQ(b.status() & BB, BB) << "bus should read free before START";
   b.s0(0xC0);
-  b.s1(kCmdStart);
-  ASSERT_EQ(b.status() & kBer, 0) << "no bus error expected after START";
+  b.s1(kStart);
+  ASSERT_EQ(b.status() & BER, 0) << "no bus error expected after START";
 }
 
 // The adapter's stop, without the read termination.
 void adapter_stop(CardBench& b) {
-  b.s1(kCmdStop);
+  b.s1(kStop);
   b.s0(0xC2);
-  EXPECT_EQ(b.status() & (kBer | kBb), kBb) << "bus free, no error after STOP";
-  b.s1(kCmdOff);
+  EXPECT_EQ(b.status() & (BER | BB), BB) << "bus free, no error after STOP";
+  b.s1(kInterfaceOff);
 }
 
 TEST(Pcf8584Transactions, WriteTwoBytesToAnAddressedSlave) {
@@ -35,18 +35,18 @@ TEST(Pcf8584Transactions, WriteTwoBytesToAnAddressedSlave) {
   b.set_up();
 
   adapter_start(b);
-  EXPECT_EQ(b.status() & kBb, 0) << "BB reads busy between START and STOP";
+  EXPECT_EQ(b.status() & BB, 0) << "BB reads busy between START and STOP";
 
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   b.s0(0xA0);
   EXPECT_EQ(b.pin_wait(), 0);
-  EXPECT_EQ(b.status() & kLrb, 0) << "address 0xA0 should be acknowledged";
+  EXPECT_EQ(b.status() & LRB, 0) << "address 0xA0 should be acknowledged";
 
   EXPECT_EQ(b.pin_wait(), 0);
   for (std::uint8_t byte : {0x12, 0x34}) {
     b.s0(byte);
     EXPECT_EQ(b.pin_wait(), 0);
-    EXPECT_EQ(b.status() & kLrb, 0) << "data byte should be acknowledged";
+    EXPECT_EQ(b.status() & LRB, 0) << "data byte should be acknowledged";
   }
 
   EXPECT_EQ(b.pin_wait(), 0);
@@ -66,10 +66,10 @@ TEST(Pcf8584Transactions, ReadTwoBytesThenStopWithTheReadTermination) {
   adapter_start(b);
   b.take_events();
 
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   b.s0(0xA1);
   EXPECT_EQ(b.pin_wait(), 0);
-  EXPECT_EQ(b.status() & kLrb, 0) << "address 0xA1 should be acknowledged";
+  EXPECT_EQ(b.status() & LRB, 0) << "address 0xA1 should be acknowledged";
   // The dummy read hands over what S0 held: the address just sent.
   EXPECT_EQ(b.s0(), 0xA1);
 
@@ -81,14 +81,14 @@ TEST(Pcf8584Transactions, ReadTwoBytesThenStopWithTheReadTermination) {
   }
   EXPECT_EQ(buffer[0], 0x10);
   EXPECT_EQ(buffer[1], 0x11);
-  EXPECT_EQ(b.status() & kLrb, 0) << "bytes so far were acknowledged";
+  EXPECT_EQ(b.status() & LRB, 0) << "bytes so far were acknowledged";
 
   // Stop: PIN wait, read termination, STOP.
   EXPECT_EQ(b.pin_wait(), 0);
-  b.s1(kCmdNoAck);
+  b.s1(kEnableNoAck);
   EXPECT_EQ(b.s0(), 0x12) << "the termination read hands over the third byte";
   EXPECT_EQ(b.pin_wait(), 0);
-  EXPECT_EQ(b.status() & kLrb, kLrb) << "the fourth byte is not acknowledged";
+  EXPECT_EQ(b.status() & LRB, LRB) << "the fourth byte is not acknowledged";
   adapter_stop(b);
 
   // The slave loads a byte when addressed and after each ACK: the dummy
@@ -103,16 +103,16 @@ TEST(Pcf8584Transactions, EachReceptionIsAnsweredWithTheAckBitInForceAtItsRead) 
   b.add_slave(0xA0);
   b.set_up();
   adapter_start(b);
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   b.s0(0xA1);
 
   b.s0();  // dummy read, ACK set by the chaining command
-  EXPECT_EQ(b.status() & kLrb, 0);
-  b.s1(kCmdNoAck);
+  EXPECT_EQ(b.status() & LRB, 0);
+  b.s1(kEnableNoAck);
   b.s0();
-  EXPECT_EQ(b.status() & kLrb, kLrb);
-  b.s1(kCmdRepStart);  // ACK back on; the repeated START waits for its address
-  EXPECT_EQ(b.status() & kLrb, kLrb) << "a command without PIN keeps the status";
+  EXPECT_EQ(b.status() & LRB, LRB);
+  b.s1(kRepeatedStart);  // ACK back on; the repeated START waits for its address
+  EXPECT_EQ(b.status() & LRB, LRB) << "a command without PIN keeps the status";
 }
 
 TEST(Pcf8584Transactions, TheTerminationByteIsNackedSoTheSlaveStopsSending) {
@@ -120,11 +120,11 @@ TEST(Pcf8584Transactions, TheTerminationByteIsNackedSoTheSlaveStopsSending) {
   b.add_slave(0xA0);
   b.set_up();
   adapter_start(b);
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   b.s0(0xA1);
   b.s0();  // dummy read: first byte clocked in, acknowledged
   b.s0();  // second byte clocked in, acknowledged
-  b.s1(kCmdNoAck);
+  b.s1(kEnableNoAck);
   b.s0();  // termination: third byte clocked in, not acknowledged
   b.take_events();
 
@@ -142,9 +142,9 @@ TEST(Pcf8584Transactions, ChainingCommandMakesStopThenStartAndWaitsForTheAddress
   adapter_start(b);
   b.take_events();
 
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   EXPECT_EQ(b.take_events(), (Events{"P", "S"}));
-  EXPECT_EQ(b.status() & kBb, 0) << "the new frame keeps the bus busy";
+  EXPECT_EQ(b.status() & BB, 0) << "the new frame keeps the bus busy";
   b.s0(0xA0);
   EXPECT_EQ(b.take_events(), (Events{"A0 w"}));
 }
@@ -154,18 +154,18 @@ TEST(Pcf8584Transactions, RepeatedStartMakesNoStopAndWaitsForTheAddress) {
   b.add_slave(0xA0);
   b.set_up();
   adapter_start(b);
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   b.s0(0xA0);
   b.s0(0x00);
   b.take_events();
 
-  b.s1(kCmdRepStart);
+  b.s1(kRepeatedStart);
   EXPECT_EQ(b.take_events(), (Events{"S"}));
   b.s0(0xA1);
   const Events events = b.take_events();
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.front(), "A1 r");
-  EXPECT_EQ(b.status() & kLrb, 0);
+  EXPECT_EQ(b.status() & LRB, 0);
 }
 
 TEST(Pcf8584Transactions, AddressThatNobodyAnswersSetsLrb) {
@@ -173,16 +173,16 @@ TEST(Pcf8584Transactions, AddressThatNobodyAnswersSetsLrb) {
   b.add_slave(0xA0);
   b.set_up();
   adapter_start(b);
-  EXPECT_EQ(b.status() & kLrb, kLrb) << "placeholder 0xC0 has no slave";
+  EXPECT_EQ(b.status() & LRB, LRB) << "placeholder 0xC0 has no slave";
 
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   b.s0(0x42);
   EXPECT_EQ(b.pin_wait(), 0);
-  EXPECT_EQ(b.status() & kLrb, kLrb);
+  EXPECT_EQ(b.status() & LRB, LRB);
 
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   b.s0(0xA0);
-  EXPECT_EQ(b.status() & kLrb, 0) << "an answered address clears LRB again";
+  EXPECT_EQ(b.status() & LRB, 0) << "an answered address clears LRB again";
 }
 
 TEST(Pcf8584Transactions, NackedDataByteSetsLrbAndTheNextByteStillGoesOut) {
@@ -190,13 +190,13 @@ TEST(Pcf8584Transactions, NackedDataByteSetsLrbAndTheNextByteStillGoesOut) {
   b.add_slave(0xA0).nack_at = 2;
   b.set_up();
   adapter_start(b);
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   b.s0(0xA0);
 
   b.s0(0x01);
-  EXPECT_EQ(b.status() & kLrb, 0);
+  EXPECT_EQ(b.status() & LRB, 0);
   b.s0(0x02);
-  EXPECT_EQ(b.status() & kLrb, kLrb) << "second byte was refused";
+  EXPECT_EQ(b.status() & LRB, LRB) << "second byte was refused";
   // Like the real controller, the card sends whatever it is given; it is
   // the adapter that stops after a refused byte.
   b.take_events();
@@ -214,9 +214,9 @@ TEST(Pcf8584Transactions, StopLeavesTheBusFreeAndAStartWorksAgainFromInterfaceOf
 
   // The 0xC2 written to S0 after the STOP only loaded the register.
   adapter_start(b);
-  b.s1(kCmdChain);
+  b.s1(kStopThenStart);
   b.s0(0xA0);
-  EXPECT_EQ(b.status() & kLrb, 0);
+  EXPECT_EQ(b.status() & LRB, 0);
   EXPECT_EQ(b.take_events(), (Events{"S", "P", "S", "A0 w"}));
 }
 
