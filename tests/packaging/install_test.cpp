@@ -113,7 +113,8 @@ TEST_F(Installed, HeaderConsoleManPagesAndPackageFilesAreInPlace) {
         libdir + "/cmake/Tarnwick/TarnwickTargets.cmake", std::string("share/man/man1/sondrel.1"),
         std::string("share/man/man3/tarnwick.3"), std::string("share/doc/Tarnwick/I2C.INI.example"),
         std::string("share/doc/Tarnwick/examples/eeprom_dump.c"),
-        std::string("share/doc/Tarnwick/examples/eeprom_dump.py")}) {
+        std::string("share/doc/Tarnwick/examples/eeprom_dump.py"),
+        std::string("share/doc/Tarnwick/examples/bus.gtkw")}) {
     EXPECT_TRUE(fs::exists(in_prefix(path))) << path;
   }
   EXPECT_EQ(::access(in_prefix("bin/sondrel").c_str(), X_OK), 0);
