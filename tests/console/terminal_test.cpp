@@ -2,6 +2,7 @@
 // earlier lines, Ctrl-C and Ctrl-D.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "tests/console/sondrel_process.h"
@@ -67,6 +68,9 @@ const EndKey end_keys[] = {
     {"ControlCOnAnEmptyLine", "", control_c, 130},
     {"ControlDOnAnEmptyLine", "", control_d, 0},
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const EndKey& end, std::ostream* out) { *out << end.name; }
 
 class ConsoleTerminalEnd : public ::testing::TestWithParam<EndKey> {};
 
