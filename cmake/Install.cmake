@@ -89,6 +89,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/I2C.INI.example
 install(FILES
   ${CMAKE_SOURCE_DIR}/examples/eeprom_dump.c
   ${CMAKE_SOURCE_DIR}/examples/CMakeLists.txt
+  ${CMAKE_SOURCE_DIR}/examples/bus.gtkw
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development)
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/eeprom_dump.py
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development)

@@ -28,6 +28,15 @@
 // adapter holding the slot is stopped first; no call then ever waits. A
 // parallel start never waits (on an open bus it restarts), so one that
 // reports its slot as not obtained is a fault.
+//
+// The base port and Nops in force are those of the adapter initialised
+// last. After a parallel adapter's init the card drives the parallel port,
+// where its PIN bit never clears: each of its waits for a byte then polls
+// 99999 times, with Nops reads after each poll, as designed. So that the
+// designed worst case of an input stays well inside libFuzzer's time-out,
+// an input may spend at most kLostWaits such waits; a card call that could
+// spend more is cut to what is left (a shorter count) or not made.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -77,6 +86,34 @@ std::int16_t interface_of(Adapter adapter) {
 int slot_of(Adapter adapter) { return adapter == Adapter::card ? 0 : 1; }
 
 Adapter selected = Adapter::card;
+
+// The adapter whose init set the base port and Nops now in force.
+Adapter settings_of = Adapter::card;
+
+// PIN waits that may run out (99999 polls, about 200 000 port reads each
+// with Nops 1) allowed per input, and those the input has spent.
+constexpr long kLostWaits = 48;
+long lost_waits = 0;
+
+// A card that polls a port where no card is.
+bool card_lost() { return selected == Adapter::card && settings_of != Adapter::card; }
+
+// Whether a card call that waits for PIN up to `waits` times may be made.
+bool afford(long waits) {
+  if (!card_lost()) return true;
+  if (lost_waits + waits > kLostWaits) return false;
+  lost_waits += waits;
+  return true;
+}
+
+// A send or read count that keeps its call within the waits left: one per
+// byte, and up to three more for the wait before it and a change of
+// direction (the end of a read, the address).
+std::int16_t affordable_count(std::int16_t count) {
+  if (!card_lost() || count <= 0) return count;
+  const long left = kLostWaits - lost_waits - 3;
+  return static_cast<std::int16_t>(std::max(1L, std::min<long>(count, left)));
+}
 
 void select(Adapter adapter) {
   I2C_SelectInterface(interface_of(adapter));
@@ -155,13 +192,19 @@ std::int16_t count_from(std::uint8_t byte) {
 }
 
 // Every input begins with no transaction open, a bench fresh from power-up
-// and the adapter that "Default" names.
+// and the adapter that "Default" names, initialised: the base port and Nops
+// that an earlier input's init left would otherwise carry over, and an
+// input would not do again what it did in the run that found it.
 void begin(std::uint8_t bench) {
   free_slot(0);
   free_slot(1);
   ::setenv("I2C_INI", bench_files[bench % bench_files.size()].c_str(), 1);
   SimBenchRestart();
   select(Adapter::card);
+  const long result = I2C_Init();
+  expect(result == 0, "I2C_Init", result);
+  settings_of = Adapter::card;
+  lost_waits = 0;
 }
 
 void call(Input& input) {
@@ -172,6 +215,7 @@ void call(Input& input) {
       free_slot(slot_of(selected));
       const long result = I2C_Init();
       expect(result == 0, "I2C_Init", result);
+      settings_of = selected;
       break;
     }
     case 1: {
@@ -185,41 +229,48 @@ void call(Input& input) {
       break;
     }
     case 2: {
+      if (!afford(2)) break;  // the wait for the last byte, the end of a read
       const long result = I2C_Stop();
       expect(selected == Adapter::card ? any_of(result, {0, 1}) : result == 0, "I2C_Stop", result);
       break;
     }
     case 3: {
       const std::int16_t address = input.word();
+      if (!afford(2)) break;  // the end of a read, the address byte
       const long result = I2C_Address(address);
       expect(selected == Adapter::card ? any_of(result, {0, 3, -1}) : any_of(result, {0, 2, 3}),
              "I2C_Address", result);
       break;
     }
     case 4: {
-      const std::int16_t count = count_from(input.byte());
+      const std::int16_t count = affordable_count(count_from(input.byte()));
       // Exactly count bytes on the heap, so that one byte too many is seen.
       const std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
       std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[size]);
       for (std::size_t i = 0; i < size; ++i) bytes[i] = input.byte();
+      if (!afford(count > 0 ? count + 3 : 0)) break;
       const long result = I2C_Send(count, null_pointer ? nullptr : bytes.get());
       check_send(result, count);
       break;
     }
     case 5: {
-      const std::int16_t count = count_from(input.byte());
+      const std::int16_t count = affordable_count(count_from(input.byte()));
       const std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
       std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size]);
+      if (!afford(count > 0 ? count + 3 : 0)) break;
       const long result = I2C_Read(count, null_pointer ? nullptr : buffer.get());
       check_read(result, count);
       break;
     }
     case 6: {
-      const long result = I2C_SendByte(input.byte());
+      const std::uint8_t byte = input.byte();
+      if (!afford(4)) break;
+      const long result = I2C_SendByte(byte);
       check_send(result, 1);
       break;
     }
     case 7: {
+      if (!afford(4)) break;
       const long result = I2C_GetByte();
       expect(result >= -1 && result <= 255, "I2C_GetByte", result);
       break;

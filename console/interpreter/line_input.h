@@ -24,7 +24,9 @@ void close();
 
 // Shows `prompt`, then reads one line into `buffer` (capacity bytes, the
 // line at most capacity - 1 of them, zero-terminated) and sets `length`.
-// A last line without its line end counts as a line.
+// A last line without its line end counts as a line. When the input ends
+// (or an end signal comes) and standard output is a terminal, the line on
+// the screen is ended first.
 Outcome read_line(const char* prompt, char* buffer, std::size_t capacity,
                   std::size_t& length);
 

@@ -193,6 +193,18 @@ TEST_F(ConsoleSession, WithoutMemoryForItsBuffersTheConsoleSaysSoAndEndsWithStat
   EXPECT_EQ(ending.exit_status, 1);
 }
 
+TEST_F(ConsoleSession, InputSentAfterTheConsoleHasEndedIsLostWithoutEndingTheTest) {
+  // The console can end before it reads its input (no memory, QUIT): the
+  // writes that follow find no reader and must not kill the test.
+  Console console(workspace);
+  console.send("quit\n");
+  EXPECT_FALSE(console.wait_for("never printed")) << console.output_so_far();
+  console.send(repeated("start\n", 20000));  // more than a pipe holds
+  const Ending ending = console.finish();
+  EXPECT_EQ(ending.output, banner + "I2C (0) >");
+  EXPECT_EQ(ending.exit_status, 0);
+}
+
 // ---- the bus commands ----
 
 TEST_F(ConsoleSession, RefusalsComeInTheirOrderBeforeAnyBusCall) {

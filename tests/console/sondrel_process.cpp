@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/semaphore/bus_semaphore.h"
+#include "tests/support/child_write.h"
 
 namespace sondrel_test {
 namespace {
@@ -165,7 +166,8 @@ void Console::send(const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     if (input_fd_ < 0) return;
-    const ssize_t put = write(input_fd_, bytes.data() + done, bytes.size() - done);
+    const ssize_t put =
+        test_support::write_to_child(input_fd_, bytes.data() + done, bytes.size() - done);
     if (put > 0) {
       done += static_cast<std::size_t>(put);
     } else if (put < 0 && errno != EAGAIN && errno != EINTR) {

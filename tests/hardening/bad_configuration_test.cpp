@@ -64,6 +64,9 @@ class BadConfiguration : public ::testing::Test {
     options.directory = environment_.directory();
     options.environment = {"I2C_INI=" + configuration_path};
     options.unprivileged = unprivileged;
+    options.libraries = {{TARNWICK_LIBRARY_FILE, TARNWICK_SONAME},
+                         {DLPORTIO_LIBRARY_FILE, DLPORTIO_SONAME},
+                         {BENCH_OBJECT_FILE, BENCH_OBJECT_SONAME}};
     return hardening::run_program(options);
   }
 

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -218,6 +220,51 @@ bool drop_privileges() {
   return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
 }
 
+// A copy of a program and its shared objects in a fresh directory that
+// every user may enter and read; removed with the object.
+class ReachableCopy {
+ public:
+  ReachableCopy(const std::string& program, const std::vector<SharedObject>& libraries) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/hardening-run-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw std::runtime_error("cannot create a directory for the program's copy");
+    }
+    directory_ = pattern;
+    namespace fs = std::filesystem;
+    fs::permissions(directory_, fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+    program_ = directory_ + "/" + fs::path(program).filename().string();
+    fs::copy_file(program, program_);
+    for (const SharedObject& library : libraries) {
+      fs::copy_file(library.file, directory_ + "/" + library.soname);
+    }
+  }
+  ~ReachableCopy() {
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
+  }
+  ReachableCopy(const ReachableCopy&) = delete;
+  ReachableCopy& operator=(const ReachableCopy&) = delete;
+
+  const std::string& directory() const { return directory_; }
+  const std::string& program() const { return program_; }
+
+ private:
+  std::string directory_;
+  std::string program_;
+};
+
+// Tells the test, through the child's standard error, why the program did
+// not start (an exit status alone would not say).
+void report_failed_start(const char* what, const std::string& detail) {
+  const std::string line = std::string("run_program: cannot ") + what + " " + detail + ": " +
+                           std::strerror(errno) + "\n";
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+}
+
 }  // namespace
 
 bool can_drop_privileges() {
@@ -249,20 +296,38 @@ ProgramRun run_program(const ProgramOptions& options, int timeout_ms) {
   environment.insert(environment.end(), options.environment.begin(),
                      options.environment.end());
 
+  std::optional<ReachableCopy> copy;
+  std::string program_file = options.program;
+  if (options.unprivileged) {
+    copy.emplace(options.program, options.libraries);
+    program_file = copy->program();
+    std::erase_if(environment, [](const std::string& entry) {
+      return entry.rfind("LD_LIBRARY_PATH=", 0) == 0;
+    });
+    environment.push_back("LD_LIBRARY_PATH=" + copy->directory());
+  }
+
   ProgramRun run;
   {
     Forked program([&] {
       ::dup2(input, STDIN_FILENO);
       ::dup2(output, STDOUT_FILENO);
       ::dup2(errors, STDERR_FILENO);
-      if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) return 126;
-      if (options.unprivileged && !drop_privileges()) return 125;
+      if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) {
+        report_failed_start("enter", options.directory);
+        return 126;
+      }
+      if (options.unprivileged && !drop_privileges()) {
+        report_failed_start("become user", std::to_string(kNobody));
+        return 125;
+      }
       std::vector<char*> pointers;
       for (std::string& entry : environment) pointers.push_back(entry.data());
       pointers.push_back(nullptr);
-      std::string program = options.program;
+      std::string program = program_file;
       char* arguments[] = {program.data(), nullptr};
       ::execve(program.c_str(), arguments, pointers.data());
+      report_failed_start("run", program);
       return 127;
     });
     const Forked::Ending ending = program.wait(timeout_ms);

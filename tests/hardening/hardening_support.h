@@ -117,12 +117,24 @@ struct ProgramRun {
   int exit_status = -1;  // -1: did not exit by itself (killed, or hung)
 };
 
+// A shared object that a program loads: the file, and the name (soname)
+// under which the loader looks for it.
+struct SharedObject {
+  std::string file;
+  std::string soname;
+};
+
 struct ProgramOptions {
   std::string program;
   std::string input;                     // all of standard input
   std::string directory;                 // working directory
   std::vector<std::string> environment;  // "NAME=value", over the inherited
   bool unprivileged = false;             // as user and group 65534 when root
+  // What an unprivileged run loads besides the system's libraries. The
+  // build tree may lie where that user cannot go (a checkout in root's
+  // home, mode 0700), so the program and these run from a copy in a
+  // directory every user can reach, found through LD_LIBRARY_PATH.
+  std::vector<SharedObject> libraries;
 };
 
 // Runs the program with `input` as its whole standard input and collects

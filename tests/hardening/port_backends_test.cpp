@@ -28,6 +28,9 @@ class PortBackends : public ::testing::Test {
     options.directory = environment_.directory();
     options.environment = {"I2C_INI=" + file};
     options.unprivileged = unprivileged;
+    options.libraries = {{TARNWICK_LIBRARY_FILE, TARNWICK_SONAME},
+                         {DLPORTIO_LIBRARY_FILE, DLPORTIO_SONAME},
+                         {BENCH_OBJECT_FILE, BENCH_OBJECT_SONAME}};
     return hardening::run_program(options);
   }
 

@@ -280,4 +280,29 @@ TEST_F(SampleConfiguration, EveryKeyItListsChangesWhatTheSystemDoes) {
   }
 }
 
+TEST_F(SampleConfiguration, ItsCommentedPhilipsWiringMakesTheCustomAdapterReachTheBench) {
+  // The commented section, with "; " taken off its lines as the comment
+  // above it says, and nothing else changed.
+  std::string text;
+  bool in_block = false, found = false;
+  for (const std::string& line : sample.lines()) {
+    if (line == "; [I2C para Gen]") in_block = found = true;
+    if (in_block && line.rfind("; ", 0) != 0) in_block = false;
+    text += (in_block ? line.substr(2) : line) + "\n";
+  }
+  ASSERT_TRUE(found) << "no commented [I2C para Gen] section in the sample file";
+  const auto first_line = [](const std::string& session) {
+    return session.substr(0, session.find('\n'));
+  };
+  write_text(env.ini_path(), "[Port IO]\nTrace = " + env.trace_path() + "\n");
+  const std::string philips = first_line(library_session(env, 2));
+  const std::string unwired = first_line(library_session(env, 3));
+  write_text(env.ini_path(), text);
+  // The erased EEPROM answers and reads FF through the wired adapter, as
+  // through the Philips adapter; unwired, every bit reads 0.
+  EXPECT_EQ(first_line(library_session(env, 3)), philips);
+  EXPECT_NE(philips, unwired);
+  EXPECT_NE(philips.find("bytes 255 255"), std::string::npos) << philips;
+}
+
 }  // namespace

@@ -119,7 +119,8 @@ TEST_F(Installed, HeaderConsoleManPagesAndPackageFilesAreInPlace) {
         std::string("share/man/man1/tarnwick-eeprom.1"), std::string("bin/tarnwick-detect"),
         std::string("bin/tarnwick-eeprom"), std::string("share/doc/Tarnwick/I2C.INI.example"),
         std::string("share/doc/Tarnwick/examples/eeprom_dump.c"),
-        std::string("share/doc/Tarnwick/examples/eeprom_dump.py")}) {
+        std::string("share/doc/Tarnwick/examples/eeprom_dump.py"),
+        std::string("share/doc/Tarnwick/examples/bus.gtkw")}) {
     EXPECT_TRUE(fs::exists(in_prefix(path))) << path;
   }
   EXPECT_EQ(::access(in_prefix("bin/sondrel").c_str(), X_OK), 0);

@@ -18,6 +18,7 @@
 #include <stdexcept>
 
 #include "platform/semaphore/bus_semaphore.h"
+#include "tests/support/child_write.h"
 
 namespace harness {
 
@@ -227,7 +228,8 @@ void ChildProcess::Channel::send(const std::string& line) const {
   const std::string text = line + "\n";
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t wrote = write(out_, text.data() + done, text.size() - done);
+    const ssize_t wrote =
+        test_support::write_to_child(out_, text.data() + done, text.size() - done);
     if (wrote < 0 && errno == EINTR) {
       continue;
     }
