@@ -26,12 +26,12 @@ struct BackendRow {
   void (*close)();
 };
 
-namespace sim_backend {
+namespace bench_loader {
 void open(const PortSettings&, void (*)(const char*), std::string&);
 std::uint8_t read(std::uint16_t port);
 void write(std::uint16_t port, std::uint8_t value);
 void close();
-}  // namespace sim_backend
+}  // namespace bench_loader
 
 namespace direct_backend {
 void open(const PortSettings&, void (*)(const char*), std::string&);
@@ -49,7 +49,7 @@ void close();
 
 // The first row is the default.
 inline constexpr std::array<BackendRow, 3> kBackends{{
-    {"sim", sim_backend::open, sim_backend::read, sim_backend::write, sim_backend::close},
+    {"sim", bench_loader::open, bench_loader::read, bench_loader::write, bench_loader::close},
     {"direct", direct_backend::open, direct_backend::read, direct_backend::write,
      direct_backend::close},
     {"ppdev", ppdev_backend::open, ppdev_backend::read, ppdev_backend::write,

@@ -1,6 +1,6 @@
-// The simulated bench, as a backend object of its own (libdlportio-sim.so)
-// that is loaded by name when it is chosen: the port layer carries no line
-// of the simulator. The object is looked for beside the port layer first,
+// Backend = sim: the simulated bench, a backend object of its own
+// (libdlportio-sim.so) that is loaded by name when it is chosen: the port
+// layer carries no line of the simulator. The object is looked for beside the port layer first,
 // so a build tree and an installed prefix each find their own bench, then
 // wherever the loader looks. Without it, one line says so and every port
 // reads FF, as on a PC where nothing answers.
@@ -12,7 +12,7 @@
 #include "platform/portio/backends/backend.h"
 #include "platform/portio/stderr_line.h"
 
-namespace portio::sim_backend {
+namespace portio::bench_loader {
 namespace {
 
 constexpr const char* kObjectName = "libdlportio-sim.so.1";
@@ -95,4 +95,4 @@ void close() {
   handle = nullptr;
 }
 
-}  // namespace portio::sim_backend
+}  // namespace portio::bench_loader
