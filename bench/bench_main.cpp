@@ -162,6 +162,7 @@ int main(int argc, char** argv) {
         {"bus semaphores", bench::measure_semaphores},
         {"console", bench::measure_console},
         {"growth", bench::measure_growth},
+        {"device round trips", bench::measure_round_trips},
     };
     if (!arguments.json) {
       std::printf("Tarnwick benchmarks, %s\n%s\n\n", machine.date.c_str(),
