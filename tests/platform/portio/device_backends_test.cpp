@@ -1,5 +1,5 @@
 // The FTDI and GPIO backends over the stand-in of libftdi1 and libgpiod
-// (preloaded by the test's environment), whose pins are wired to the
+// (linked ahead of the real libraries), whose pins are wired to the
 // bench's SDA and SCL: which port shows what, which reads reach the device,
 // and the one line and the FF reads when the device is not there.
 #include <dlfcn.h>
