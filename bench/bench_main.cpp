@@ -14,6 +14,7 @@
 #include <ctime>
 #include <exception>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "bench/host.h"
@@ -162,6 +163,7 @@ int main(int argc, char** argv) {
         {"bus semaphores", bench::measure_semaphores},
         {"console", bench::measure_console},
         {"growth", bench::measure_growth},
+        {"device round trips", bench::measure_round_trips},
     };
     if (!arguments.json) {
       std::printf("Tarnwick benchmarks, %s\n%s\n\n", machine.date.c_str(),
@@ -196,7 +198,8 @@ int main(int argc, char** argv) {
   json.set("quick", arguments.options.quick);
   Json details = Json::object();
   const char* detail_keys[] = {"port_accesses", "overhead", "sim_speed",
-                               "semaphores", "console", "growth"};
+                               "semaphores", "console", "growth", "round_trips"};
+  static_assert(std::size(detail_keys) == 7, "one key for each measured section");
   for (std::size_t i = 0; i < sections.size(); ++i) {
     json.merge(sections[i].headline);
     details.set(detail_keys[i], sections[i].details);

@@ -115,19 +115,24 @@ Host::~Host() {
   scratch_path[0] = '\0';
 }
 
-void Host::configure(const Settings& settings) const {
+void Host::configure(const Settings& settings, const std::string& port_io,
+                     const std::string& custom_lines) const {
   const std::string path = file("I2C.INI");
   std::ofstream out(path, std::ios::trunc);
   const std::string nops = format::hexadecimal(settings.nops);
   out << "[I2C Device]\nDefault = " << settings.default_interface << "\n\n"
       << "[I2C Card]\nBase = 300\nNops = " << nops << "\n\n"
       << "[I2C para]\nBase = 378\nNops = " << nops << "\n\n"
-      << "[I2C para Gen]\nBase = 378\nNops = " << nops << "\n"
-      << "SDA IN Port = 379\nSDA IN Bit = 80\nSDA IN Pol = 1\n"
-      << "SDA OUT Port = 378\nSDA OUT Bit = 80\nSDA OUT Pol = 1\n"
-      << "SCL IN Port = 37A\nSCL IN Bit = 8\nSCL IN Pol = 0\n"
-      << "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n\n"
-      << "[Port IO]\nBackend = sim\n";
+      << "[I2C para Gen]\nBase = 378\nNops = " << nops << "\n";
+  if (custom_lines.empty()) {
+    out << "SDA IN Port = 379\nSDA IN Bit = 80\nSDA IN Pol = 1\n"
+        << "SDA OUT Port = 378\nSDA OUT Bit = 80\nSDA OUT Pol = 1\n"
+        << "SCL IN Port = 37A\nSCL IN Bit = 8\nSCL IN Pol = 0\n"
+        << "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n";
+  } else {
+    out << custom_lines;
+  }
+  out << "\n[Port IO]\n" << (port_io.empty() ? "Backend = sim\n" : port_io);
   if (!settings.trace.empty()) out << "Trace = " << settings.trace << "\n";
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path);

@@ -39,7 +39,12 @@ class Host {
 
   // Writes I2C.INI. The port layer reads its own section only when its
   // backend starts: call restart_ports() for a new trace setting.
-  void configure(const Settings& settings) const;
+  void configure(const Settings& settings) const { configure(settings, "", ""); }
+  // The same with `port_io` (keys of section "Port IO") in place of
+  // "Backend = sim", and `custom_lines` (the Custom adapter's line keys) in
+  // place of the Philips-like wiring; empty: those.
+  void configure(const Settings& settings, const std::string& port_io,
+                 const std::string& custom_lines) const;
   // Unloads the library and with it the port layer, whose backend finishes
   // (its trace reaches the file); the next library() loads both afresh and
   // the next access starts the bench from power-up.

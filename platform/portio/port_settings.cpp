@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
+#include <optional>
 
 #include "platform/portio/backends/backend.h"
 #include "platform/profile/profile.h"
@@ -31,6 +33,59 @@ std::string lower_trimmed(std::string text) {
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
   return text;
+}
+
+// A port number key: hexadecimal, 0 to FFFF, else its default.
+std::uint16_t port_key(const char* key, std::uint16_t fallback, const std::string& where,
+                       const std::function<void(std::string_view)>& warn) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%X", fallback);
+  const std::string value = read_value(kSection, key, text);
+  const auto parsed = scan::hexadecimal(value);
+  if (parsed && *parsed >= 0 && *parsed <= 0xFFFF) return static_cast<std::uint16_t>(*parsed);
+  warn(std::string(key) + " = \"" + value + "\" " + where +
+       " is not a hexadecimal port from 0 to FFFF; using " + text);
+  return fallback;
+}
+
+// "A" to "D" name the interfaces of a chip with several; "ANY" the first
+// one free. The numbers are libftdi's.
+constexpr std::array<const char*, 5> kInterfaces{"any", "a", "b", "c", "d"};
+
+// Up to eight line offsets in decimal, bit 0 first, apart by blanks or
+// commas; "-" leaves a bit without a line. Empty when the text is not that,
+// with `problem` saying why.
+std::optional<std::array<int, 8>> parse_gpio_lines(const std::string& text, std::string& problem) {
+  std::array<int, 8> lines{};
+  lines.fill(PortSettings::kNoLine);
+  std::size_t bit = 0;
+  std::size_t at = 0;
+  while (true) {
+    at = text.find_first_not_of(" \t,", at);
+    if (at == std::string::npos) break;
+    const std::size_t end = std::min(text.find_first_of(" \t,", at), text.size());
+    const std::string word = text.substr(at, end - at);
+    at = end;
+    if (bit == lines.size()) {
+      problem = "names more than eight lines";
+      return std::nullopt;
+    }
+    if (word == "-") {
+      ++bit;
+      continue;
+    }
+    if (word.size() > 5 || word.find_first_not_of("0123456789") != std::string::npos) {
+      problem = "holds \"" + word + "\", which is no line offset";
+      return std::nullopt;
+    }
+    const int offset = std::stoi(word);
+    if (std::find(lines.begin(), lines.end(), offset) != lines.end()) {
+      problem = "names line " + word + " twice";
+      return std::nullopt;
+    }
+    lines[bit++] = offset;
+  }
+  return lines;
 }
 
 }  // namespace
@@ -81,6 +136,44 @@ PortSettings PortSettings::load(
   } else {
     warn("Parport Base = \"" + base + "\" " + where +
          " is not a hexadecimal port from 0 to FFFD; using 378");
+  }
+
+  settings.ftdi_device = read_value(kSection, "FTDI Device", "i:0x0403:0x6014");
+  if (settings.ftdi_device.empty()) settings.ftdi_device = "i:0x0403:0x6014";
+  const std::string interface = read_value(kSection, "FTDI Interface", "A");
+  const std::string chosen = lower_trimmed(interface);
+  const auto named = std::find_if(kInterfaces.begin(), kInterfaces.end(),
+                                  [&](const char* name) { return chosen == name; });
+  if (named != kInterfaces.end()) {
+    settings.ftdi_interface = static_cast<int>(named - kInterfaces.begin());
+  } else {
+    warn("FTDI Interface = \"" + interface + "\" " + where + " is none of A, B, C, D, ANY; using A");
+  }
+  settings.ftdi_pin_port = port_key("FTDI Pin Port", 0x378, where, warn);
+  settings.ftdi_direction_port = port_key("FTDI Direction Port", 0x379, where, warn);
+  if (settings.ftdi_pin_port == settings.ftdi_direction_port) {
+    warn("FTDI Pin Port and FTDI Direction Port " + where +
+         " are the same port; using 378 and 379");
+    settings.ftdi_pin_port = 0x378;
+    settings.ftdi_direction_port = 0x379;
+  }
+
+  settings.gpio_chip = read_value(kSection, "GPIO Chip", "/dev/gpiochip0");
+  if (settings.gpio_chip.empty()) settings.gpio_chip = "/dev/gpiochip0";
+  const std::string lines = read_value(kSection, "GPIO Lines", "");
+  std::string problem;
+  if (const auto parsed_lines = parse_gpio_lines(lines, problem)) {
+    settings.gpio_lines = *parsed_lines;
+  } else {
+    warn("GPIO Lines = \"" + lines + "\" " + where + " " + problem +
+         " (up to eight line offsets, bit 0 first, - for a bit without a line); using none");
+  }
+  settings.gpio_latch_port = port_key("GPIO Latch Port", 0x378, where, warn);
+  settings.gpio_pin_port = port_key("GPIO Pin Port", 0x379, where, warn);
+  if (settings.gpio_latch_port == settings.gpio_pin_port) {
+    warn("GPIO Latch Port and GPIO Pin Port " + where + " are the same port; using 378 and 379");
+    settings.gpio_latch_port = 0x378;
+    settings.gpio_pin_port = 0x379;
   }
   return settings;
 }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "tests/hardening/hardening_support.h"
@@ -90,6 +92,103 @@ TEST_F(PortBackends, ADeviceThatIsNoParallelPortGivesOneLineAndAConsoleThatAnswe
                            0),
             0u)
       << lines[0];
+}
+
+// The lines of one sample wiring in I2C.INI.example, without their mark.
+std::string sample_wiring(const std::string& mark) {
+  std::ifstream sample(INI_EXAMPLE);
+  std::string wiring;
+  for (std::string line; std::getline(sample, line);) {
+    if (line.rfind(mark, 0) == 0) wiring += line.substr(mark.size()) + "\n";
+  }
+  return wiring;
+}
+
+struct Wired {
+  const char* name;
+  const char* mark;
+};
+
+const Wired kWired[] = {{"Ftdi", ";ftdi> "}, {"Gpio", ";gpio> "}};
+
+// SEARCH, a page of the 24C02 written and read back, the LM75's
+// temperature: through the Custom adapter, the backend, the stand-in of its
+// library and the bench, as on the bench's Philips adapter.
+const std::string kSession =
+    "mode 1\nstart\nsearch\nclose\n"
+    "start\naddress a0\nwrite 8,11,22,33,44,55,66,77,88\nclose\n"
+    "start\naddress a0\nwrite 8\naddress a1\nread 8\nclose\n"
+    "start\naddress 90\nwrite 0\naddress 91\nread 2\nclose\nquit\n";
+
+class SampleWiring : public PortBackends, public ::testing::WithParamInterface<Wired> {
+ protected:
+  hardening::ProgramRun session(const std::string& configuration, const std::string& input,
+                                bool stand_in) const {
+    const std::string file = environment_.file("I2C.INI");
+    hardening::write_file(file, configuration);
+    hardening::ProgramOptions options;
+    options.program = SONDREL_PROGRAM;
+    options.input = input;
+    options.directory = environment_.directory();
+    options.environment = {"I2C_INI=" + file};
+    if (stand_in) {
+      options.environment.push_back(std::string("LD_PRELOAD=") + STANDIN_LIBRARY);
+      // In the sanitizer build the preloaded stand-in comes before the
+      // sanitizer runtime in the load order, which the runtime would refuse.
+      const char* asan = std::getenv("ASAN_OPTIONS");
+      options.environment.push_back(std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
+                                    ":verify_asan_link_order=0");
+    }
+    return hardening::run_program(options);
+  }
+};
+
+TEST_P(SampleWiring, AConsoleSessionGivesWhatThePhilipsAdapterGivesOnTheBench) {
+  const std::string wiring = sample_wiring(GetParam().mark);
+  ASSERT_NE(wiring.find("[I2C para Gen]"), std::string::npos) << "no sample wiring";
+  const auto philips = session("[Port IO]\nBackend = sim\n", "select 2\n" + kSession, false);
+  const auto custom = session(wiring, "select 3\n" + kSession, true);
+  ASSERT_EQ(philips.exit_status, 0) << philips.errors;
+  EXPECT_NE(philips.output.find("Slave at 0x90\nSlave at 0xA0\n3 slaves on bus\n"),
+            std::string::npos)
+      << philips.output;
+  EXPECT_NE(philips.output.find("Read from slave : 11 22 33 44 55 66 77 88 \n"), std::string::npos)
+      << philips.output;
+  EXPECT_EQ(custom.output, philips.output);
+  EXPECT_EQ(custom.exit_status, 0);
+  // No bus protocol violation and no word from the port layer.
+  EXPECT_EQ(custom.errors, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SampleWiring, ::testing::ValuesIn(kWired),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PortBackends, AMissingFtdiChipOrGpioChipGivesOneLineAndAConsoleThatAnswers) {
+  const struct {
+    std::string port_io;
+    std::string line_start;
+  } missing[] = {
+      {"Backend = ftdi\nFTDI Device = i:0x0403:0x6010\n",
+       "tarnwick: cannot "},
+      {"Backend = gpio\nGPIO Chip = " + path("gpiochip3") + "\nGPIO Lines = 2 3\n",
+       "tarnwick: cannot open GPIO chip " + path("gpiochip3") +
+           " (No such file or directory); check that the chip exists"},
+  };
+  for (const auto& m : missing) {
+    // The real libraries here: no such chip on a machine without one.
+    const auto run = console(m.port_io);
+    expect_console_answers(run);
+    const auto lines = hardening::lines_of(run.errors);
+    ASSERT_EQ(lines.size(), 1u) << run.errors;
+    EXPECT_EQ(lines[0].rfind(m.line_start, 0), 0u) << lines[0];
+    // Without USB access libftdi cannot start at all; either way the line
+    // names the device and what to check.
+    EXPECT_NE(lines[0].find(m.port_io.find("ftdi") != std::string::npos
+                                ? "FTDI device i:0x0403:0x6010"
+                                : "the group that owns it"),
+              std::string::npos)
+        << lines[0];
+  }
 }
 
 }  // namespace

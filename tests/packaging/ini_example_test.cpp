@@ -107,7 +107,12 @@ std::string port_layer_and_bench_settings() {
   const sim::BenchConfig bench = sim::BenchConfig::load(warn);
   std::ostringstream seen;
   seen << "backend " << portio::kBackends[port.backend].name << "\ntrace '" << port.trace_path
-       << "'\nparport " << port.parport_device << " at " << port.parport_base
+       << "'\nparport " << port.parport_device << " at " << port.parport_base << "\nftdi "
+       << port.ftdi_device << " interface " << port.ftdi_interface << " pins at "
+       << port.ftdi_pin_port << ", directions at " << port.ftdi_direction_port << "\ngpio "
+       << port.gpio_chip << " lines";
+  for (const int line : port.gpio_lines) seen << ' ' << line;
+  seen << " at " << port.gpio_latch_port << ", sampled at " << port.gpio_pin_port
        << "\ndevices '" << bench.devices << "'\neeprom file '" << bench.eeprom_file
        << "'\nwaveform '" << bench.waveform << "'\ncard at " << bench.card_base
        << ", parallel port at " << bench.parport_base << "\nbusy " << bench.bus_busy
@@ -197,7 +202,10 @@ TEST_F(SampleConfiguration, ListsEveryKeyTheSystemReadsEachUnderOneComment) {
        {"Base", "Nops", "SDA IN Port", "SDA IN Bit", "SDA IN Pol", "SDA OUT Port", "SDA OUT Bit",
         "SDA OUT Pol", "SCL IN Port", "SCL IN Bit", "SCL IN Pol", "SCL OUT Port", "SCL OUT Bit",
         "SCL OUT Pol"}},
-      {"Port IO", {"Backend", "Trace", "Parport", "Parport Base"}},
+      {"Port IO",
+       {"Backend", "Trace", "Parport", "Parport Base", "FTDI Device", "FTDI Interface",
+        "FTDI Pin Port", "FTDI Direction Port", "GPIO Chip", "GPIO Lines", "GPIO Latch Port",
+        "GPIO Pin Port"}},
       {"Simulation",
        {"Devices", "EEPROM File", "Waveform", "Card Base", "Parport Base", "Bus Busy",
         "Bus Error", "PIN Polls", "Adapter Status", "SDA Stuck", "NACK Byte"}},

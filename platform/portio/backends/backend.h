@@ -47,13 +47,29 @@ void write(std::uint16_t port, std::uint8_t value);
 void close();
 }  // namespace ppdev_backend
 
+namespace ftdi_backend {
+void open(const PortSettings&, void (*)(const char*), std::string&);
+std::uint8_t read(std::uint16_t port);
+void write(std::uint16_t port, std::uint8_t value);
+void close();
+}  // namespace ftdi_backend
+
+namespace gpio_backend {
+void open(const PortSettings&, void (*)(const char*), std::string&);
+std::uint8_t read(std::uint16_t port);
+void write(std::uint16_t port, std::uint8_t value);
+void close();
+}  // namespace gpio_backend
+
 // The first row is the default.
-inline constexpr std::array<BackendRow, 3> kBackends{{
+inline constexpr std::array<BackendRow, 5> kBackends{{
     {"sim", bench_loader::open, bench_loader::read, bench_loader::write, bench_loader::close},
     {"direct", direct_backend::open, direct_backend::read, direct_backend::write,
      direct_backend::close},
     {"ppdev", ppdev_backend::open, ppdev_backend::read, ppdev_backend::write,
      ppdev_backend::close},
+    {"ftdi", ftdi_backend::open, ftdi_backend::read, ftdi_backend::write, ftdi_backend::close},
+    {"gpio", gpio_backend::open, gpio_backend::read, gpio_backend::write, gpio_backend::close},
 }};
 
 }  // namespace portio
