@@ -251,6 +251,12 @@ def run_on_bench(s, build, folder):
     return done.stdout.decode(errors="replace"), done.stderr.decode(errors="replace"), trace
 
 
+def nops_for(read_ns, clock_hz):
+    """Nops that gives the Philips adapter about `clock_hz` on its clock
+    line: each bit takes 7 port accesses and 3 delays of Nops reads."""
+    return max(0, round((1e9 / clock_hz / read_ns - 7) / 3))
+
+
 def read(path):
     try:
         with open(path, errors="replace") as f:
@@ -274,6 +280,7 @@ def check(results, build):
             print("       " + problem)
 
     root = os.path.join(results, "sessions")
+    build = os.path.abspath(build)
     with tempfile.TemporaryDirectory(prefix="tarnwick-vm-bench-") as scratch:
         for number, s in enumerate(SESSIONS, 1):
             folder = os.path.join(root, f"{number:02d}-{s.name}")
@@ -289,7 +296,11 @@ def check(results, build):
 
             bench_folder = os.path.join(scratch, s.name)
             os.makedirs(bench_folder)
-            bench_out, bench_err, bench_trace = run_on_bench(s, build, bench_folder)
+            try:
+                bench_out, bench_err, bench_trace = run_on_bench(s, build, bench_folder)
+            except (OSError, subprocess.SubprocessError) as error:
+                verdict(f"{label}: ran on the bench", [str(error)])
+                continue
 
             problems = [f"missing: {f!r}" for f in s.fragments if f not in out]
             if out != bench_out:
@@ -325,7 +336,9 @@ def check(results, build):
     timing = read(os.path.join(root, "timing", "stdout"))
     medians = re.findall(r"^port ([0-9A-F]{4}): median (\d+) ns per read", timing, re.M)
     for port, ns in medians:
-        print(f"     one read of port {port} in the guest: {ns} ns")
+        print(f"     one read of port {port} in the guest: {ns} ns; the Philips adapter there "
+              f"wants Nops = {nops_for(int(ns), 100e3):X} for about 100 kHz, "
+              f"{nops_for(int(ns), 10e3):X} for about 10 kHz")
     verdict("the guest measured one real port access", [] if len(medians) == 2 else [timing.strip() or "no figures"])
 
     print(f"{len(passed)} passed, {len(failed)} failed")
