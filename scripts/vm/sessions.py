@@ -35,6 +35,13 @@ PHILIPS_CONSOLE = "select 2\nstart\naddress 160\nwrite 0,1\nread 1\nsearch\nclos
 CARD_CONSOLE = "start\nclose\nmode 1\nquit\n"
 CUSTOM_CONSOLE = "start\naddress 160\nwrite 0,1\nread 1\nclose\n"
 REFUSED_CONSOLE = "start\naddress 160\nmode 1\nquit\n"
+# A Custom adapter that drives SDA with control bit 5, the bit that turns a
+# bidirectional port's data lines around, and SCL with bit 3 of the same
+# register: each line write reads the register back and keeps the other.
+DIRECTION_BIT_WIRING = ("[I2C para Gen]\nBase = 378\nNops = 2\n"
+                        "SDA OUT Port = 37A\nSDA OUT Bit = 20\nSDA OUT Pol = 0\n"
+                        "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n"
+                        "SDA IN Port = 379\nSDA IN Bit = 80\nSDA IN Pol = 1\n")
 
 
 @dataclass
@@ -83,6 +90,14 @@ SESSIONS = (
                         "to 00FF), where no I2C adapter sits; the direct backend does not "
                         "touch them",
                 fragments=("Bus opened\n",)),
+    ]
+    + [
+        Session("direct-direction-bit", ROOT, "direct", "sondrel", 3, 0x378, CUSTOM_CONSOLE,
+                reachable=(0x378,), extra_ini=DIRECTION_BIT_WIRING,
+                fragments=("Bus opened\n", "Bus closed\n")),
+        Session("ppdev-direction-bit", IN_LP, "ppdev", "sondrel", 3, 0x378, CUSTOM_CONSOLE,
+                parport="/dev/parport0", reachable=(0x378,), extra_ini=DIRECTION_BIT_WIRING,
+                fragments=("Bus opened\n", "Bus closed\n")),
     ]
     + philips("ppdev-parport0", IN_LP, "ppdev", 0x378, "/dev/parport0")
     + philips("ppdev-parport1", IN_LP, "ppdev", 0xE010, "/dev/parport1")
@@ -189,15 +204,16 @@ class PortModel:
             return f"data register: expected {written:02X}, the value last written"
         # Control register. QEMU keeps bits 6 and 7 set; the kernel's
         # parport_pc driver answers ppdev from its copy of the four output
-        # bits (strobe, auto feed, init, select).
+        # bits (strobe, auto feed, init, select), and the backend adds bit 5,
+        # the data direction, which it sets itself.
         if self.s.backend == "direct":
             if written is None:
                 return None if value & 0xC0 == 0xC0 else "control register: bits 6, 7 not set"
             expected = written | 0xC0
         else:
             if written is None:
-                return None if value & 0xF0 == 0 else "control register: bits 4 to 7 not clear"
-            expected = written & 0x0F
+                return None if value & 0xD0 == 0 else "control register: bits 4, 6, 7 not clear"
+            expected = written & 0x2F
         return None if value == expected else f"control register: expected {expected:02X}"
 
 

@@ -37,6 +37,11 @@ DIRECT_GUEST = BENCH.replace("R 037A 0C", "R 037A CC").replace("W 037A 0C", "W 0
     .replace("W 037A 04", "W 037A C4")
 
 
+# The same with SDA on control bit 5, the data direction (a Custom wiring).
+DIRECTION_BENCH = BENCH.replace("W 037A 0C", "W 037A 2C").replace(
+    "R 037A 0C\nW 037A 04", "R 037A 2C\nW 037A 24")
+
+
 class TraceComparison(unittest.TestCase):
     CASES = [
         # (what, backend, reachable, guest trace, problem expected)
@@ -45,7 +50,12 @@ class TraceComparison(unittest.TestCase):
         ("a control read through direct without bits 6, 7", "direct", (0x378,),
          DIRECT_GUEST.replace("R 037A CC", "R 037A 4C", 1), "bits 6, 7 not set"),
         ("a control read through ppdev with high bits", "ppdev", (0x378,),
-         BENCH.replace("R 037A 0C", "R 037A CC", 1), "bits 4 to 7 not clear"),
+         BENCH.replace("R 037A 0C", "R 037A CC", 1), "bits 4, 6, 7 not clear"),
+        ("ppdev keeps the direction bit that was written", "ppdev", (0x378,),
+         DIRECTION_BENCH, None),
+        ("ppdev loses the direction bit that was written", "ppdev", (0x378,),
+         DIRECTION_BENCH.replace("R 037A 2C\nW 037A 24", "R 037A 0C\nW 037A 04"),
+         "control register: expected 2C"),
         ("a control read that is not the value written", "ppdev", (0x378,),
          BENCH.replace("R 037A 0C\nW 037A 04", "R 037A 08\nW 037A 00"), "expected 0C"),
         ("another value written to the data register", "ppdev", (0x378,),
@@ -65,8 +75,9 @@ class TraceComparison(unittest.TestCase):
     def test_cases(self):
         for what, backend, reachable, guest, expected in self.CASES:
             with self.subTest(what):
+                bench = DIRECTION_BENCH if "direction bit" in what else BENCH
                 problems = sessions.compare_traces(session(backend, reachable), parse(guest),
-                                                   parse(BENCH))
+                                                   parse(bench))
                 if expected is None:
                     self.assertEqual(problems, [])
                 else:
