@@ -133,8 +133,6 @@ def bench_ini(s, trace):
     # The bench's parallel port answers where the guest's backend really
     # reaches one; its card sits where QEMU's PC has none.
     parport = s.reachable[0] if s.reachable else BENCH_NOWHERE
-    if s.name in ("direct-card-absent", "direct-chipset-port"):
-        parport = 0x378
     return (device_ini(s) + f"[Port IO]\nBackend = sim\nTrace = {trace}\n"
             "[Simulation]\nDevices =\n"
             f"Adapter Status = {BENCH_ADAPTER_STATUS:X}\n"
