@@ -59,6 +59,7 @@ class Session:
     fragments: tuple = () # texts that standard output must hold
     limit: int = 120      # seconds the session may take in the guest
     extra_ini: str = ""
+    held: bool = False    # another console holds the port meanwhile
 
 
 def philips(name, user, backend, base, parport=""):
@@ -102,6 +103,14 @@ SESSIONS = (
     + philips("ppdev-parport0", IN_LP, "ppdev", 0x378, "/dev/parport0")
     + philips("ppdev-parport1", IN_LP, "ppdev", 0xE010, "/dev/parport1")
     + [
+        # While another console has the port, a second one is refused it;
+        # once the first has ended, a third gets it.
+        Session("ppdev-port-held", IN_LP, "ppdev", "sondrel", 2, 0x378, REFUSED_CONSOLE,
+                parport="/dev/parport0", held=True,
+                refusal="tarnwick: cannot claim parallel port /dev/parport0 for this process "
+                        "alone (No such device or address); another program or a kernel "
+                        "driver (such as lp) has it",
+                fragments=("Hexadecimal mode\n",)),
         Session("refused-direct", PLAIN, "direct", "sondrel", 2, 0x378, REFUSED_CONSOLE,
                 refusal="tarnwick: cannot reach I/O port 0378 directly (ioperm: Operation "
                         "not permitted); run as root (or with CAP_SYS_RAWIO) on an x86 PC",
@@ -139,6 +148,24 @@ def bench_ini(s, trace):
             f"Card Base = {BENCH_NOWHERE + 0x100:X}\nParport Base = {parport:X}\n")
 
 
+# The console that holds the port waits on a FIFO, so that it keeps the
+# port however slowly the guest runs, until the session's console is done.
+HOLD_SCRIPT = """cd "$1"
+printf '[I2C Device]\\nDefault = 2\\n[Port IO]\\nBackend = ppdev\\nParport = %s\\n' "$2" >holder.ini
+mkfifo hold
+I2C_INI=$PWD/holder.ini /opt/tarnwick/bin/sondrel <hold >holder.out 2>holder.err &
+exec 3>hold
+until grep -q ppdev "/proc/sys/dev/parport/${2##*/}/devices/active"; do usleep 100000; done
+/opt/tarnwick/bin/sondrel <input
+status=$?
+echo quit >&3
+exec 3>&-
+wait
+I2C_INI=$PWD/holder.ini /opt/tarnwick/bin/sondrel </dev/null >after.out 2>after.err
+exit $status
+"""
+
+
 def prepare(stage):
     root = os.path.join(stage, "sessions")
     for number, s in enumerate(SESSIONS, 1):
@@ -149,6 +176,9 @@ def prepare(stage):
         files = {"I2C.INI": guest_ini(s, guest_folder), "input": s.console_input,
                  "user": s.user + "\n", "command": "/opt/tarnwick/bin/" + s.command + "\n",
                  "limit": f"{s.limit}\n"}
+        if s.held:
+            files["hold.sh"] = HOLD_SCRIPT
+            files["command"] = f"/bin/sh {guest_folder}/hold.sh {guest_folder} {s.parport}\n"
         for name, text in files.items():
             with open(os.path.join(folder, name), "w") as out:
                 out.write(text)
@@ -339,6 +369,16 @@ def check(results, build):
                 problems.append(f"message boxes {boxes} differ from the bench's {bench_boxes}")
             what = "one line: " + s.refusal[10:50] + "..." if s.refusal else "nothing but the bench's message boxes"
             verdict(f"{label}: standard error says {what}", problems)
+
+            if s.held:
+                problems = []
+                for run in ("holder", "after"):
+                    said_there = split_stderr(read(os.path.join(folder, run + ".err")))[0]
+                    problems += [f"{run}: {line}" for line in said_there]
+                    if "Sondrel" not in read(os.path.join(folder, run + ".out")):
+                        problems.append(f"{run}: the console did not start")
+                verdict(f"{label}: the console before it and the one after it had the port",
+                        problems)
 
             guest = accesses(os.path.join(folder, "trace"))
             bench = accesses(bench_trace)

@@ -57,8 +57,18 @@ void open(const PortSettings& settings, void (*)(const char*), std::string& bann
   // Exclusive: no other parport driver (lp, a second process) may slip in
   // between our accesses and move the lines under the adapter.
   if (::ioctl(opened, PPEXCL) != 0 || ::ioctl(opened, PPCLAIM) != 0) {
+    // The kernel refuses an exclusive claim with ENXIO (or EBUSY) while
+    // another program or a kernel driver such as lp has the port: the key
+    // is right then, and the person must hear who is in the way.
+    const int error = errno;
+    const bool taken = error == ENXIO || error == EBUSY;
     stderr_line("cannot claim parallel port " + device + " for this process alone (" +
-                std::strerror(errno) + ")" + advice);
+                std::strerror(error) + ")" +
+                (taken ? "; another program or a kernel driver (such as lp) has it; end that "
+                         "program (or unload lp) or set Backend = sim in section \"Port IO\" "
+                         "of " + settings.config_path +
+                         "; until then port reads give FF and writes are ignored"
+                       : advice));
     ::close(opened);
     return;
   }
