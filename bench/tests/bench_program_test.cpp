@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/semaphore/bus_semaphore.h"
+#include "tests/support/scratch_base.h"
 
 namespace {
 
@@ -195,7 +196,8 @@ TEST(BenchProgram, QuickJsonRunGivesEveryFigureAndNoExtraPortAccess) {
 // A run ended by SIGTERM while it holds the library loaded still removes
 // its bus semaphores and its scratch files.
 TEST(BenchProgram, ASignalEndsItWithoutLeavingSemaphoresOrFiles) {
-  char pattern[] = "/tmp/bench-signal-test.XXXXXX";
+  std::string pattern_text = test_scratch::pattern("bench-signal-test.");
+  char* pattern = pattern_text.data();
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const std::string scratch = pattern;
   const pid_t child = fork();

@@ -99,7 +99,17 @@ PortSettings PortSettings::load(
 
   // Every setting of the file would silently take its default; the person
   // who wrote the file must hear why.
-  if (const std::string problem = profile::unreadable_reason(settings.config_path);
+  // A privileged process that ignores the file says so once, however
+  // often the port layer starts.
+  static bool refusal_told = false;
+  if (const std::string refused = profile::refusal(settings.config_path); !refused.empty()) {
+    if (!refusal_told) {
+      warn("not using the configuration file " + settings.config_path + ": " + refused +
+           "; a privileged process trusts only a file and folders that root or its real user "
+           "owns and nobody else can write; every setting takes its default");
+    }
+    refusal_told = true;
+  } else if (const std::string problem = profile::unreadable_reason(settings.config_path);
       !problem.empty()) {
     warn("cannot read the configuration file " + settings.config_path + " (" +
          problem + "); every setting takes its default");

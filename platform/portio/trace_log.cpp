@@ -7,17 +7,14 @@
 #include <cstring>
 
 #include "platform/portio/stderr_line.h"
+#include "platform/trust/trust.h"
 
 namespace portio {
 
 std::unique_ptr<TraceLog> TraceLog::open(const std::string& path,
                                          std::string& error) {
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return nullptr;
-  }
+  const int fd = trust::open_named_file(path, O_WRONLY | O_CREAT | O_APPEND, 0644, error);
+  if (fd < 0) return nullptr;
   return std::unique_ptr<TraceLog>(new TraceLog(fd, path));
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/profile/ini_text.h"
 #include "platform/profile/stored_file.h"
+#include "platform/trust/trust.h"
 
 namespace profile {
 
@@ -15,7 +16,8 @@ std::size_t get(const std::string& path, const char* section, const char* key,
                 const char* fallback, char* buffer, std::size_t size) {
   if (buffer == nullptr || size == 0) return 0;
   std::optional<std::string> value;
-  if (section != nullptr && key != nullptr) {
+  // A file that a privileged process must not trust gives every default.
+  if (section != nullptr && key != nullptr && trust::configuration_refusal(path).empty()) {
     const storage::Contents file = storage::read_whole(path);
     if (file.presence == storage::Presence::present) {
       value = ini::lookup(file.text, section, key);
@@ -40,10 +42,13 @@ std::string unreadable_reason(const std::string& path) {
   return file.presence == storage::Presence::unusable ? file.problem : std::string();
 }
 
+std::string refusal(const std::string& path) { return trust::configuration_refusal(path); }
+
 bool put(const std::string& path, const char* section, const char* key,
          const char* value) {
   if (section == nullptr || key == nullptr || value == nullptr) return false;
   if (!ini::storable(section, key, value)) return false;
+  if (!trust::configuration_refusal(path).empty()) return false;
   return storage::update(path, [&](std::string_view old) {
     return ini::with_value(old, section, key, value);
   });

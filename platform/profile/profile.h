@@ -38,6 +38,12 @@ std::size_t get(const std::string& path, const char* section, const char* key,
 // fallbacks, but only a missing file is what a person expects.
 std::string unreadable_reason(const std::string& path);
 
+// Why this process, being privileged, does not use the file at `path` at
+// all (see platform/trust): the file or folder at fault and what is wrong
+// with it. Empty when it uses the file, always so for an unprivileged
+// process. A refused file gives only fallbacks and is never written.
+std::string refusal(const std::string& path);
+
 // Sets `key` in `section` to `value`: replaces the value of the first
 // matching key, or adds the key at the end of its section, or adds the
 // section at the end of the file, creating the file when it is missing.

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/trust/trust.h"
+
 namespace profile::storage {
 namespace {
 
@@ -63,6 +65,11 @@ Opened read_with_status(const std::string& path) {
   if (!S_ISREG(opened.info.st_mode)) {
     opened.contents.problem =
         S_ISDIR(opened.info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+    return opened;
+  }
+  // The path was checked before; a file swapped in since is not read.
+  if (std::string why = trust::opened_refusal(fd.get()); !why.empty()) {
+    opened.contents.problem = std::move(why);
     return opened;
   }
   std::string text;

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/trust/trust.h"
+
 namespace sim {
 
 namespace {
@@ -46,11 +48,11 @@ void Eeprom24c02::tell(const std::string& text) const {
 void Eeprom24c02::load() {
   const std::string leave_alone =
       "; the EEPROM starts erased and the file is left as it is";
-  int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string why;
+  int fd = trust::open_named_file(file_, O_RDONLY, 0, why);
   if (fd < 0) {
     if (errno == ENOENT) return;  // a new part: erased, saved on first write
-    tell("EEPROM File \"" + file_ + "\": cannot read it (" +
-         std::strerror(errno) + ")" + leave_alone);
+    tell("EEPROM File \"" + file_ + "\": cannot read it (" + why + ")" + leave_alone);
     file_usable_ = false;
     return;
   }
@@ -100,7 +102,8 @@ void Eeprom24c02::save() {
   } else {
     // The new file keeps the permissions of the one it replaces.
     struct stat info {};
-    mode_t mode = 0644;
+    // A privileged process keeps a new image to itself.
+    mode_t mode = trust::privileged() ? 0600 : 0644;
     if (::stat(file_.c_str(), &info) == 0) mode = info.st_mode & 07777;
     saved = ::fchmod(fd, mode) == 0 && write_all(fd, memory_.data(), kSize);
     if (!saved) error = errno;

@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "platform/semaphore/bus_semaphore.h"
+#include "tests/support/scratch_base.h"
 
 namespace packaging_test {
 
@@ -29,7 +30,8 @@ int open_or_throw(const std::string& path, int flags) {
 }  // namespace
 
 Outcome run(const std::vector<std::string>& argv, const RunOptions& options) {
-  char pattern[] = "/tmp/tarnwick-run-XXXXXX";
+  std::string pattern_text = test_scratch::pattern("tarnwick-run-");
+  char* pattern = pattern_text.data();
   if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
   const std::string dir = pattern;
   {
@@ -78,7 +80,8 @@ Outcome run(const std::vector<std::string>& argv, const RunOptions& options) {
 }
 
 Scratch::Scratch() {
-  char pattern[] = "/tmp/tarnwick-packaging-XXXXXX";
+  std::string pattern_text = test_scratch::pattern("tarnwick-packaging-");
+  char* pattern = pattern_text.data();
   if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
   prefix_ = "packaging-" + std::to_string(::getpid()) + "-" +

@@ -21,6 +21,7 @@
 #include "platform/portio/dlportio.h"
 #include "platform/portio/port_layer.h"
 #include "sim/bench/sim_bench.h"
+#include "tests/support/scratch_base.h"
 
 namespace portio_test {
 
@@ -42,7 +43,8 @@ inline std::vector<std::string> lines_of(const std::string& text) {
 class PortIoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/portio-test-XXXXXX";
+    std::string pattern_text = test_scratch::pattern("portio-test-");
+    char* pattern = pattern_text.data();
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     folder_ = pattern;
     ::setenv("I2C_INI", config_path().c_str(), 1);

@@ -4,6 +4,7 @@
 
 #include "platform/portio/trace_log.h"
 #include "tests/platform/portio/portio_fixture.h"
+#include "tests/support/scratch_base.h"
 
 namespace portio_test {
 namespace {
@@ -87,7 +88,8 @@ TEST_F(PortTrace, CarriesBusViolationsRightAfterTheAccessThatCausedThem) {
 }
 
 TEST(TraceLog, PutsEachViolationAfterTheAccessDuringWhichItWasFound) {
-  char pattern[] = "/tmp/trace-log-XXXXXX";
+  std::string pattern_text = test_scratch::pattern("trace-log-");
+  char* pattern = pattern_text.data();
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   const std::string file = std::string(pattern) + "/t";
   {

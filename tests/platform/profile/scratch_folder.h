@@ -13,10 +13,13 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/scratch_base.h"
+
 class ScratchFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tw-profile-XXXXXX";
+    std::string pattern_text = test_scratch::pattern("tw-profile-");
+    char* pattern = pattern_text.data();
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     folder_ = pattern;
     char* here = ::getcwd(nullptr, 0);

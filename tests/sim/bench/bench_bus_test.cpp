@@ -12,6 +12,7 @@
 #include "sim/bench/bench.h"
 #include "sim/bus/i2c_bus.h"
 #include "tests/sim/bench/bench_masters.h"
+#include "tests/support/scratch_base.h"
 
 namespace bench_test {
 namespace {
@@ -21,7 +22,8 @@ using Bytes = std::vector<std::uint8_t>;
 class ScratchFolder {
  public:
   ScratchFolder() {
-    char pattern[] = "/tmp/bench-test-XXXXXX";
+    std::string pattern_text = test_scratch::pattern("bench-test-");
+    char* pattern = pattern_text.data();
     if (::mkdtemp(pattern) != nullptr) path_ = pattern;
   }
   ~ScratchFolder() { std::filesystem::remove_all(path_); }

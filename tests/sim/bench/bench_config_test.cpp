@@ -10,6 +10,7 @@
 
 #include "sim/bench/bench.h"
 #include "tests/sim/bench/bench_masters.h"
+#include "tests/support/scratch_base.h"
 
 namespace bench_test {
 namespace {
@@ -17,7 +18,8 @@ namespace {
 class BenchConfigLoad : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/bench-config-XXXXXX";
+    std::string pattern_text = test_scratch::pattern("bench-config-");
+    char* pattern = pattern_text.data();
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     folder_ = pattern;
     ::setenv("I2C_INI", (folder_ + "/I2C.INI").c_str(), 1);

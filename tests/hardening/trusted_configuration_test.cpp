@@ -1,0 +1,162 @@
+// The console run as root where another user could have left the
+// configuration file, and where nobody could: a file, link or folder that
+// another user controls is refused in one line, written to never, and the
+// files it names are not created; a file of root's own, or an ordinary
+// user's own file, works as before, debug record included.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/trust/trust.h"
+#include "tests/hardening/hardening_support.h"
+#include "tests/support/tarnwick_harness.h"
+
+namespace {
+
+constexpr uid_t kOther = 65534;  // the other user: nobody
+const std::string kRefusal = "tarnwick: not using the configuration file I2C.INI: ";
+
+bool exists(const std::string& path) {
+  struct stat info{};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+class TrustedConfiguration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root: the checks are those of a privileged host";
+    ASSERT_EQ(::chmod(environment_.directory().c_str(), 0755), 0);  // reachable by nobody
+    if (const std::string why = trust::configuration_refusal(path("x")); !why.empty()) {
+      GTEST_SKIP() << "the scratch folder itself is not trusted (" << why
+                   << "); point TMPDIR at a folder that only root can write";
+    }
+    folder("home", 0700);  // root's home: nothing may appear in it
+    folder("sticky", 01777);
+    hardening::write_file(victim(), "[I2C para]\nNops = 7\n");
+  }
+
+  std::string path(const std::string& name) const { return environment_.file(name); }
+  std::string victim() const { return path("home/victim.ini"); }
+  void folder(const std::string& name, mode_t mode, uid_t owner = 0) const {
+    ASSERT_EQ(::mkdir(path(name).c_str(), mode), 0);
+    ASSERT_EQ(::chmod(path(name).c_str(), mode), 0);
+    ASSERT_EQ(::chown(path(name).c_str(), owner, owner), 0);
+  }
+  // Settings that name files in root's home and that would show in the
+  // debug record.
+  std::string naming_roots_files() const {
+    return "[I2C para]\nNops = 5\n[Port IO]\nTrace = " + path("home/trace.log") +
+           "\n[Simulation]\nWaveform = " + path("home/bus.vcd") +
+           "\nEEPROM File = " + path("home/eeprom.bin") + "\n";
+  }
+
+  hardening::ProgramRun console(const std::string& folder, bool unprivileged) const {
+    hardening::ProgramOptions options;
+    options.program = SONDREL_PROGRAM;
+    // The adapter's init writes the debug record; the EEPROM write would save the image.
+    options.input = "select 2\nstart\naddress 160\nwrite 0,1\nclose\ninfo\nquit\n";
+    options.directory = path(folder);
+    options.environment = {"I2C_INI="};  // found in the current folder
+    options.unprivileged = unprivileged;
+    return hardening::run_program(options);
+  }
+
+  harness::Environment environment_;
+};
+
+TEST_F(TrustedConfiguration, RootUsesOnlyAFileThatNobodyElseCouldHavePlacedOrChanged) {
+  struct Case {
+    const char* name;
+    const char* folder;  // where the console runs and finds I2C.INI
+    std::function<void(const std::string& file)> arrange;
+    bool unprivileged;
+    std::string refused;  // the reason the one line gives; empty: used
+  };
+  // The walk from / stops at the first folder that others can write.
+  const std::string sticky_refused = "the folder " + path("sticky") + " is writable by other users";
+  const Case cases[] = {
+      {"another user's link to root's file in a sticky folder", "sticky",
+       [&](const std::string& file) {
+         ASSERT_EQ(::symlink(victim().c_str(), file.c_str()), 0);
+         ASSERT_EQ(::lchown(file.c_str(), kOther, kOther), 0);
+       },
+       false, sticky_refused},
+      {"another user's file naming files in root's home", "sticky",
+       [&](const std::string& file) {
+         hardening::write_file(file, naming_roots_files());
+         ASSERT_EQ(::chown(file.c_str(), kOther, kOther), 0);
+       },
+       false, sticky_refused},
+      {"root's own file in a sticky folder", "sticky",
+       [&](const std::string& file) { hardening::write_file(file, naming_roots_files()); },
+       false, sticky_refused},
+      {"root's own file in root's folder", "mine",
+       [&](const std::string& file) {
+         folder("mine", 0755);
+         hardening::write_file(file, naming_roots_files());
+       },
+       false, ""},
+      {"an ordinary user's own file", "theirs",
+       [&](const std::string& file) {
+         folder("theirs", 0755, kOther);
+         hardening::write_file(file, "[I2C para]\nNops = 5\n[Port IO]\nTrace = " +
+                                         path("theirs/trace.log") + "\n");
+         ASSERT_EQ(::chown(file.c_str(), kOther, kOther), 0);
+       },
+       true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.unprivileged && !hardening::can_drop_privileges()) {
+      std::printf("note: cannot run the console as another user here; \"%s\" not checked\n", c.name);
+      continue;
+    }
+    const std::string file = path(std::string(c.folder) + "/I2C.INI");
+    ::unlink(file.c_str());
+    c.arrange(file);
+    const std::string before = hardening::read_file(file);
+    const std::string victim_before = hardening::read_file(victim());
+
+    const auto run = console(c.folder, c.unprivileged);
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_NE(run.output.find("Sent to slave : 0 1 \n"), std::string::npos) << run.output;
+    EXPECT_NE(run.errors.find("In use : Philips adapter\n"), std::string::npos) << run.errors;
+    EXPECT_EQ(hardening::read_file(victim()), victim_before);
+    // INFO's box goes to standard error too; the port layer's lines are
+    // the ones that start with its name.
+    std::vector<std::string> lines;
+    for (const auto& line : hardening::lines_of(run.errors)) {
+      if (line.rfind("tarnwick: ", 0) == 0) lines.push_back(line);
+    }
+    if (c.refused.empty()) {
+      EXPECT_TRUE(lines.empty()) << run.errors;
+      EXPECT_NE(hardening::read_file(file).find("[Debug]\nBastion=Base:0x378 Nops:0x5\n"),
+                std::string::npos)
+          << hardening::read_file(file);
+      const std::string trace = path(std::string(c.folder) == "mine" ? "home/trace.log"
+                                                                     : "theirs/trace.log");
+      EXPECT_TRUE(exists(trace)) << trace;
+    } else {
+      ASSERT_EQ(lines.size(), 1u) << run.errors;
+      EXPECT_EQ(lines[0].rfind(kRefusal + c.refused + ";", 0), 0u) << lines[0];
+      EXPECT_EQ(hardening::read_file(file), before) << "the refused file was written";
+      for (const char* named : {"home/trace.log", "home/bus.vcd", "home/eeprom.bin"}) {
+        EXPECT_FALSE(exists(path(named))) << named << " was created";
+      }
+    }
+    // Files that root creates for itself are its own alone.
+    struct stat info{};
+    if (std::string(c.folder) == "mine" && ::stat(path("home/bus.vcd").c_str(), &info) == 0) {
+      EXPECT_EQ(info.st_mode & 0777, 0600u);
+    }
+    for (const char* named : {"home/trace.log", "home/bus.vcd", "home/eeprom.bin"}) {
+      ::unlink(path(named).c_str());
+    }
+  }
+}
+
+}  // namespace
