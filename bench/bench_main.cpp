@@ -159,6 +159,7 @@ int main(int argc, char** argv) {
         {"port accesses", bench::measure_port_accesses},
         {"library overhead", bench::measure_overhead},
         {"bench speed", bench::measure_sim_speed},
+        {"bench time", bench::measure_bench_time},
         {"bus semaphores", bench::measure_semaphores},
         {"console", bench::measure_console},
         {"growth", bench::measure_growth},

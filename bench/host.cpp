@@ -134,6 +134,9 @@ void Host::configure(const Settings& settings) const {
       << "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n\n"
       << "[Port IO]\nBackend = sim\n";
   if (!settings.trace.empty()) out << "Trace = " << settings.trace << "\n";
+  if (!settings.default_bench) {
+    out << "[Simulation]\nWall Clock = 0\nEEPROM Write Time = 0\n";
+  }
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path);
 }

@@ -10,10 +10,16 @@
 // output port for either line. A data-line read is one port read on both.
 //
 // PCF8584 card: a sequence is a list of register accesses
-//   S0w S0r S1w S1r  write or read of S0 or S1
-//   PIN              a PIN wait: status reads until PIN clears; the bench
-//                    clears PIN at once, so one read
-// and every register access is followed by one port delay.
+//   S0w S0r S1w S1r  write or read of S0 or S1; a "+" after it: the access
+//                    starts a byte on the bus
+//   PIN              a PIN wait: status reads until PIN clears, which is
+//                    when the byte started last is over (one read when it
+//                    already is)
+//   (S0r+)           an access of the operation before, which started the
+//                    byte this one waits for first; not counted here
+// and every register access is followed by one port delay. A byte takes
+// kCardByteUs of bench time at the library's clock setting (90 kHz, nine
+// clocks), and every port access 1 us ("Access Time = 1", "Wall Clock = 0").
 #pragma once
 
 #include <cstdint>
@@ -94,38 +100,72 @@ constexpr std::uint64_t accesses(const LineSteps& s, const LineCosts& cost,
          static_cast<std::uint64_t>(s.delays) * nops;
 }
 
-// Register accesses of a card sequence ("S1w S1r PIN ...").
-constexpr int register_accesses(std::string_view sequence) {
-  int count = 0;
-  bool in_token = false;
-  for (const char c : sequence) {
-    const bool blank = c == ' ';
-    if (!blank && !in_token) ++count;
-    in_token = !blank;
+inline constexpr std::uint64_t kCardByteUs = 100;
+
+// Register accesses of a card sequence ("S1w S1r PIN ..."), each PIN wait
+// counted as the status reads it takes with that Nops.
+constexpr std::uint64_t card_registers(std::string_view sequence, std::uint64_t nops) {
+  std::uint64_t at = 0;       // port accesses so far, the carried ones too
+  std::uint64_t counted = 0;  // register accesses of this operation
+  bool pending = false;       // a byte is on the bus that nobody waited for
+  std::uint64_t byte_at = 0;
+  std::size_t i = 0;
+  while (i < sequence.size()) {
+    if (sequence[i] == ' ') {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < sequence.size() && sequence[end] != ' ') ++end;
+    const std::string_view token = sequence.substr(i, end - i);
+    i = end;
+    const bool carried = token.front() == '(';
+    if (token == "PIN") {
+      for (;;) {
+        const bool over = !pending || at - byte_at >= kCardByteUs;
+        at += 1 + nops;
+        ++counted;
+        if (over) break;
+      }
+      pending = false;
+      continue;
+    }
+    if (token.find('+') != std::string_view::npos) {
+      pending = true;
+      byte_at = at;
+    }
+    at += 1 + nops;
+    if (!carried) ++counted;
   }
-  return count;
+  return counted;
 }
 
-constexpr std::uint64_t card_accesses(int register_count, std::uint64_t nops) {
-  return static_cast<std::uint64_t>(register_count) * (1 + nops);
+constexpr std::uint64_t card_accesses(std::uint64_t register_count, std::uint64_t nops) {
+  return register_count * (1 + nops);
 }
+
+static_assert(card_registers("S1w S0w+ PIN S1r", 0x100) == 4);
+static_assert(card_registers("S1w S0w+ PIN S1r", 0) == 103);
+static_assert(card_registers("(S0r+) PIN PIN S0r+", 1) == 52);
 
 // Register sequences of the card's operations on the bench.
 namespace card {
 // Own address, clock register, then the interface on and idle.
 inline constexpr std::string_view kInit = "S1w S0w S1w S0w S1w";
-// 0x40 to S1, bus-free test, placeholder address to S0, START, bus-error test.
-inline constexpr std::string_view kStart = "S1w S1r S0w S1w S1r";
+// 0x40 to S1, bus-free test, placeholder address to S0, START (which sends
+// it), bus-error test.
+inline constexpr std::string_view kStart = "S1w S1r S0w S1w+ S1r";
 // STOP command, 0xC2 to S0, bus-error test, interface off.
 inline constexpr std::string_view kStop = "PIN S1w S0w S1r S1w";
 // The same after a read: acknowledge off, one more byte started, PIN wait.
-inline constexpr std::string_view kStopAfterRead = "PIN S1w S0r PIN S1w S0w S1r S1w";
+inline constexpr std::string_view kStopAfterRead = "(S0r+) PIN S1w S0r+ PIN S1w S0w S1r S1w";
 // STOP+START (straight after a START) or repeated START, then the address.
-inline constexpr std::string_view kAddressWrite = "S1w S0w PIN S1r";
+inline constexpr std::string_view kAddressWrite = "S1w S0w+ PIN S1r";
 // An acknowledged read address also starts the first byte.
-inline constexpr std::string_view kAddressRead = "S1w S0w PIN S1r S0r";
-inline constexpr std::string_view kSendOne = "PIN S0w PIN S1r";
-inline constexpr std::string_view kReadOne = "PIN PIN S0r";
+inline constexpr std::string_view kAddressRead = "S1w S0w+ PIN S1r S0r+";
+inline constexpr std::string_view kSendOne = "PIN S0w+ PIN S1r";
+// The read address started the byte the read waits for first.
+inline constexpr std::string_view kReadOne = "(S0r+) PIN PIN S0r+";
 }  // namespace card
 
 // The operations whose counts are held against these sequences.
@@ -151,7 +191,8 @@ using bench::Adapter;
 // Port accesses the operation is meant to make with that Nops.
 std::uint64_t expected(Adapter adapter, Operation operation, std::uint64_t nops);
 
-// How the figure is made up, for the table: "5 x (1 + Nops)", "64 + 27 x Nops".
+// How the figure is made up, for the table: "5 x (1 + Nops)", "64 + 27 x Nops";
+// for the card the register accesses at Nops 0, 1 and 0x100.
 std::string formula(Adapter adapter, Operation operation);
 
 }  // namespace prescribed

@@ -19,39 +19,59 @@ namespace card_test {
 using Trace = std::vector<std::string>;
 
 // Expected accesses of a card at `base`, each followed by `nops` reads of
-// base + 2 (the port delay). A PIN wait is one status read: the bench's
-// controller finishes each byte at once unless "PIN Polls" says otherwise.
+// base + 2 (the port delay). A PIN wait is status reads until the byte
+// marked last with byte_started() is over: 100 us of bench time at the
+// library's 90 kHz, each access 1 us ("Wall Clock = 0"); one read when no
+// byte is marked.
 class Accesses {
  public:
+  static constexpr std::size_t kByteUs = 100;
+
   explicit Accesses(unsigned base = 0x300, int nops = 0) : base_(base), nops_(nops) {}
 
   Accesses& write_s0(unsigned value) { return access('W', 0, value); }
   Accesses& write_s1(unsigned value) { return access('W', 1, value); }
   Accesses& read_s0() { return access('R', 0, -1); }
   Accesses& read_s1() { return access('R', 1, -1); }
-  Accesses& pin_wait() { return read_s1(); }
+  // The access just listed started a byte on the bus.
+  Accesses& byte_started() {
+    byte_at_ = static_cast<long>(lines_.size()) - 1 - nops_;
+    return *this;
+  }
+  Accesses& pin_wait() {
+    if (byte_at_ < 0) return read_s1();
+    for (;;) {
+      const auto at = static_cast<long>(lines_.size());
+      read_s1();
+      if (at - byte_at_ >= static_cast<long>(kByteUs)) break;
+    }
+    byte_at_ = -1;
+    return *this;
+  }
 
   // The operations as a whole, for tests about what comes around them.
   Accesses& init() {
     return write_s1(0x80).write_s0(0x55).write_s1(0xA0).write_s0(0x1C).write_s1(0xC1);
   }
-  Accesses& start() { return write_s1(0x40).read_s1().write_s0(0xC0).write_s1(0xC5).read_s1(); }
-  Accesses& read_termination() { return write_s1(0x40).read_s0().pin_wait(); }
+  Accesses& start() {
+    return write_s1(0x40).read_s1().write_s0(0xC0).write_s1(0xC5).byte_started().read_s1();
+  }
+  Accesses& read_termination() { return write_s1(0x40).read_s0().byte_started().pin_wait(); }
   Accesses& stop() { return write_s1(0xC2).write_s0(0xC2).read_s1().write_s1(0x00); }
   // Address with the STOP+START chain (0x47) or a repeated START (0x45).
   Accesses& address(unsigned command, unsigned byte) {
-    write_s1(command).write_s0(byte).pin_wait().read_s1();
-    return (byte & 1) != 0 ? read_s0() : *this;
+    write_s1(command).write_s0(byte).byte_started().pin_wait().read_s1();
+    return (byte & 1) != 0 ? read_s0().byte_started() : *this;
   }
   Accesses& data_bytes(const std::vector<unsigned>& bytes) {
     for (const unsigned byte : bytes) {
-      write_s0(byte).pin_wait().read_s1();
+      write_s0(byte).byte_started().pin_wait().read_s1();
     }
     return *this;
   }
   Accesses& received_bytes(int count) {
     for (int i = 0; i < count; ++i) {
-      pin_wait().read_s0();
+      pin_wait().read_s0().byte_started();
     }
     return *this;
   }
@@ -75,6 +95,7 @@ class Accesses {
 
   unsigned base_;
   int nops_;
+  long byte_at_ = -1;  // index of the access that started the last byte
   Trace lines_;
 };
 
