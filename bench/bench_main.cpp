@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
                           .set("host", machine.host));
   json.set("quick", arguments.options.quick);
   Json details = Json::object();
-  const char* detail_keys[] = {"port_accesses", "overhead", "sim_speed",
+  const char* detail_keys[] = {"port_accesses", "overhead", "sim_speed", "bench_time",
                                "semaphores", "console", "growth"};
   for (std::size_t i = 0; i < sections.size(); ++i) {
     json.merge(sections[i].headline);

@@ -22,7 +22,7 @@ namespace sim {
 
 class BenchClock {
  public:
-  static constexpr std::uint32_t kWallSampleEvery = 64;
+  static constexpr std::uint32_t kWallSampleEvery = 256;
 
   void configure(std::uint32_t access_us, bool wall_clock) {
     access_us_ = access_us;
