@@ -160,6 +160,7 @@ int main(int argc, char** argv) {
         {"port accesses", bench::measure_port_accesses},
         {"library overhead", bench::measure_overhead},
         {"bench speed", bench::measure_sim_speed},
+        {"bench time", bench::measure_bench_time},
         {"bus semaphores", bench::measure_semaphores},
         {"console", bench::measure_console},
         {"growth", bench::measure_growth},
@@ -197,9 +198,9 @@ int main(int argc, char** argv) {
                           .set("host", machine.host));
   json.set("quick", arguments.options.quick);
   Json details = Json::object();
-  const char* detail_keys[] = {"port_accesses", "overhead", "sim_speed",
-                               "semaphores", "console", "growth", "round_trips"};
-  static_assert(std::size(detail_keys) == 7, "one key for each measured section");
+  const char* detail_keys[] = {"port_accesses", "overhead", "sim_speed",  "bench_time",
+                               "semaphores",    "console",  "growth",     "round_trips"};
+  static_assert(std::size(detail_keys) == 8, "one key for each measured section");
   for (std::size_t i = 0; i < sections.size(); ++i) {
     json.merge(sections[i].headline);
     details.set(detail_keys[i], sections[i].details);

@@ -134,6 +134,9 @@ void Host::configure(const Settings& settings, const std::string& port_io,
   }
   out << "\n[Port IO]\n" << (port_io.empty() ? "Backend = sim\n" : port_io);
   if (!settings.trace.empty()) out << "Trace = " << settings.trace << "\n";
+  if (!settings.default_bench) {
+    out << "[Simulation]\nWall Clock = 0\nEEPROM Write Time = 0\n";
+  }
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path);
 }

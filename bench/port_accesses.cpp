@@ -141,6 +141,7 @@ Section measure_port_accesses(Host& host, const Options&) {
     Json adapter_json = Json::object();
     for (const std::uint16_t nops : kNopsMeasured) {
       host.configure({nops, 1, ""});
+      SimBenchRestart();  // bench time from the accesses alone, no write cycles
       host.use(adapter);
       const Run run = count_operations(host.library(), adapter);
       violations += run.violations;

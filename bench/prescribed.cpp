@@ -87,9 +87,11 @@ std::uint64_t line_accesses(const LineSteps& s, const LineCosts& cost, std::uint
          static_cast<std::uint64_t>(s.delays) * nops;
 }
 
-// The card's register accesses; a stop begins with its PIN wait.
-Accesses card_steps(Operation operation) {
-  Accesses card;
+// The card's register accesses, after those already in `card`; a stop
+// begins with its PIN wait. A PIN wait lasts until its byte's time is over,
+// so the count depends on how many port accesses the polls and their
+// delays make.
+Accesses card_steps(Operation operation, Accesses card) {
   switch (operation) {
     case Operation::init: return card.init();
     case Operation::start: return card.start();
@@ -126,8 +128,18 @@ Accesses card_steps(Operation operation) {
   return card;
 }
 
-int card_registers(Operation operation) {
-  return static_cast<int>(card_steps(operation).registers());
+// The read address (before a byte read) and the byte read (before a stop
+// after a read) started the byte that these operations wait for first: the
+// operation before them ended with the read of S0 that started it.
+bool waits_for_the_byte_before(Operation operation) {
+  return operation == Operation::byte_read || operation == Operation::stop_after_read;
+}
+
+std::uint64_t card_registers(Operation operation, std::uint64_t nops) {
+  Accesses card(0x300, static_cast<int>(nops));
+  if (waits_for_the_byte_before(operation)) card.read_s0().byte_started();
+  const std::size_t context = card.registers();
+  return card_steps(operation, card).registers() - context;
 }
 
 const LineCosts& line_costs(Adapter adapter) {
@@ -137,15 +149,19 @@ const LineCosts& line_costs(Adapter adapter) {
 }  // namespace
 
 std::uint64_t expected(Adapter adapter, Operation operation, std::uint64_t nops) {
-  if (adapter == Adapter::card) {
-    return static_cast<std::uint64_t>(card_registers(operation)) * (1 + nops);
-  }
+  if (adapter == Adapter::card) return card_registers(operation, nops) * (1 + nops);
   return line_accesses(line_steps(adapter, operation), line_costs(adapter), nops);
 }
 
 std::string formula(Adapter adapter, Operation operation) {
   if (adapter == Adapter::card) {
-    return std::to_string(card_registers(operation)) + " x (1 + Nops)";
+    // PIN waits take more status reads the fewer accesses a poll makes.
+    const std::uint64_t at_0 = card_registers(operation, 0);
+    const std::uint64_t at_1 = card_registers(operation, 1);
+    const std::uint64_t at_100 = card_registers(operation, 0x100);
+    if (at_0 == at_100) return std::to_string(at_100) + " x (1 + Nops)";
+    return "(" + std::to_string(at_0) + ", " + std::to_string(at_1) + " or " +
+           std::to_string(at_100) + " at Nops 0, 1, 100) x (1 + Nops)";
   }
   const LineSteps s = line_steps(adapter, operation);
   const std::string fixed_part = std::to_string(expected(adapter, operation, 0));

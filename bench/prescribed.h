@@ -8,7 +8,9 @@
 // output port for either line. A data-line read is one port read on both.
 //
 // PCF8584 card: the register accesses of oracle/card_registers.h, each
-// followed by one port delay; a PIN wait is one status read on the bench.
+// followed by one port delay; a PIN wait is status reads until its byte's
+// time is over on the bench (100 us at the adapter's 90 kHz, every port
+// access 1 us: "Access Time = 1", "Wall Clock = 0").
 #pragma once
 
 #include <cstdint>

@@ -34,6 +34,7 @@ class Host;
 Section measure_port_accesses(Host& host, const Options& options);
 Section measure_overhead(Host& host, const Options& options);
 Section measure_sim_speed(Host& host, const Options& options);
+Section measure_bench_time(Host& host, const Options& options);
 Section measure_semaphores(Host& host, const Options& options);
 Section measure_console(Host& host, const Options& options);
 Section measure_growth(Host& host, const Options& options);

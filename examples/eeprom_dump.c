@@ -23,6 +23,10 @@
 #include <tarnwick.h>
 
 enum { EEPROM_WRITE_ADDRESS = 0xA0, EEPROM_SIZE = 256, LINE_BYTES = 16 };
+/* An EEPROM does not acknowledge its address during its write cycle (up to
+ * 5 ms after a write, by another program too), so the first address is
+ * tried again, as real host code does, this many times at most. */
+enum { ADDRESS_TRIES = 100, NOT_ACKNOWLEDGED = 3 };
 
 static int fail(const char* what, int result) {
   fprintf(stderr, "eeprom_dump: %s (bus result %d)\n", what, result);
@@ -34,7 +38,16 @@ static int fail(const char* what, int result) {
  * reads that follow turn the direction themselves (a repeated start with
  * the read address 0xA1). */
 static int point_at(uint8_t word_address, int as_single_byte) {
-  int16_t result = I2C_Address(EEPROM_WRITE_ADDRESS);
+  int16_t result = NOT_ACKNOWLEDGED;
+  for (int tries = 0; tries < ADDRESS_TRIES && result == NOT_ACKNOWLEDGED; ++tries) {
+    result = I2C_Address(EEPROM_WRITE_ADDRESS);
+  }
+  if (result == NOT_ACKNOWLEDGED) {
+    fprintf(stderr, "eeprom_dump: no EEPROM acknowledges address A0 (bus result %d) in %d tries\n",
+            result, ADDRESS_TRIES);
+    I2C_Stop();
+    return 1;
+  }
   if (result != 0) return fail("no EEPROM acknowledges address A0", result);
   result = as_single_byte ? I2C_SendByte(word_address) : I2C_Send(1, &word_address);
   if (result != 1) return fail("the EEPROM refused its word address", result);

@@ -23,6 +23,7 @@ import sys
 
 EEPROM_WRITE_ADDRESS = 0xA0
 EEPROM_SIZE = 256
+ADDRESS_TRIES = 100
 LINE_BYTES = 16
 
 
@@ -46,9 +47,22 @@ def import_tarnwick():
                       "(cmake --install, or pip install python/)")
 
 
+def address_polled(tarnwick, bus):
+    """An EEPROM does not acknowledge its address during its write cycle (up
+    to 5 ms after a write, by another program too): try again, as real host
+    code does, ADDRESS_TRIES times at most."""
+    for tries in range(ADDRESS_TRIES):
+        try:
+            bus.address(EEPROM_WRITE_ADDRESS)
+            return
+        except tarnwick.AddressRefused:
+            if tries == ADDRESS_TRIES - 1:
+                raise
+
+
 def read_eeprom(tarnwick, bus):
     """Byte 0 the way a host reads one register, the other 255 as a block."""
-    bus.address(EEPROM_WRITE_ADDRESS)
+    address_polled(tarnwick, bus)
     if tarnwick.I2C_SendByte(0) != 1:
         raise tarnwick.BusError("the EEPROM refused its word address", -1)
     first = tarnwick.I2C_GetByte()
@@ -83,8 +97,8 @@ def main(argv):
             tarnwick.I2C_Info()  # which adapter is in use, on standard error
             memory = read_eeprom(tarnwick, bus)
     except tarnwick.AddressRefused as error:
-        print(f"eeprom_dump.py: no EEPROM acknowledges address A0 (bus result {error.result})",
-              file=sys.stderr)
+        print(f"eeprom_dump.py: no EEPROM acknowledges address A0 (bus result {error.result}) "
+              f"in {ADDRESS_TRIES} tries", file=sys.stderr)
         return 1
     except tarnwick.BusError as error:
         print(f"eeprom_dump.py: {error}", file=sys.stderr)

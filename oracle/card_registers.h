@@ -19,45 +19,65 @@ inline constexpr unsigned kRepeated = 0x45;  // repeated START (after data)
 
 // Accesses of a card at `base` as port trace lines ("W 0301 C1", "R 0301":
 // read values are left open), each followed by `nops` reads of base + 2
-// (the port delay). A PIN wait is one status read: the bench's controller
-// finishes each byte at once unless its "PIN Polls" fault says otherwise.
+// (the port delay). A byte on the bus takes kByteUs of bench time at the
+// adapter's clock setting (S2 = 0x1C: 90 kHz, nine clocks), and every port
+// access 1 us ("Access Time = 1", "Wall Clock = 0"); a PIN wait is status
+// reads until the byte marked last with byte_started() is over, or one
+// read when no byte is marked.
 class Accesses {
  public:
+  static constexpr std::size_t kByteUs = 100;
+
   explicit Accesses(unsigned base = 0x300, int nops = 0) : base_(base), nops_(nops) {}
 
   Accesses& write_s0(unsigned value) { return access('W', 0, static_cast<int>(value)); }
   Accesses& write_s1(unsigned value) { return access('W', 1, static_cast<int>(value)); }
   Accesses& read_s0() { return access('R', 0, -1); }
   Accesses& read_s1() { return access('R', 1, -1); }
-  Accesses& pin_wait() { return read_s1(); }
+  // The access just listed started a byte on the bus.
+  Accesses& byte_started() {
+    byte_at_ = static_cast<long>(lines_.size()) - 1 - nops_;
+    return *this;
+  }
+  Accesses& pin_wait() {
+    if (byte_at_ < 0) return read_s1();
+    for (;;) {
+      const auto at = static_cast<long>(lines_.size());
+      read_s1();
+      if (at - byte_at_ >= static_cast<long>(kByteUs)) break;
+    }
+    byte_at_ = -1;
+    return *this;
+  }
 
   // Own address, clock register, then the interface on and idle.
   Accesses& init() {
     return write_s1(0x80).write_s0(0x55).write_s1(0xA0).write_s0(0x1C).write_s1(0xC1);
   }
-  // 0x40 to S1, bus-free test, placeholder address to S0, START, bus-error test.
+  // 0x40 to S1, bus-free test, placeholder address to S0, START (which
+  // sends the placeholder), bus-error test.
   Accesses& start() {
-    return write_s1(0x40).read_s1().write_s0(0xC0).write_s1(0xC5).read_s1();
+    return write_s1(0x40).read_s1().write_s0(0xC0).write_s1(0xC5).byte_started().read_s1();
   }
   // Acknowledge off, one more byte started (and not acknowledged), PIN wait.
-  Accesses& read_termination() { return write_s1(0x40).read_s0().pin_wait(); }
+  Accesses& read_termination() { return write_s1(0x40).read_s0().byte_started().pin_wait(); }
   // STOP command, 0xC2 to S0, bus-error test, interface off (the PIN wait
   // and read termination before it are the caller's steps).
   Accesses& stop() { return write_s1(0xC2).write_s0(0xC2).read_s1().write_s1(0x00); }
   // `command` (kChain or kRepeated), the address byte, PIN wait, LRB test;
   // an address with the read bit also starts the first byte.
   Accesses& address(unsigned command, unsigned byte) {
-    write_s1(command).write_s0(byte).pin_wait().read_s1();
-    return (byte & 1) != 0 ? read_s0() : *this;
+    write_s1(command).write_s0(byte).byte_started().pin_wait().read_s1();
+    return (byte & 1) != 0 ? read_s0().byte_started() : *this;
   }
   // Per byte: to S0, PIN wait, LRB test.
   Accesses& data_bytes(const std::vector<unsigned>& bytes) {
-    for (const unsigned byte : bytes) write_s0(byte).pin_wait().read_s1();
+    for (const unsigned byte : bytes) write_s0(byte).byte_started().pin_wait().read_s1();
     return *this;
   }
   // Per byte: PIN wait, read of S0 (which starts the next byte).
   Accesses& received_bytes(int count) {
-    for (int i = 0; i < count; ++i) pin_wait().read_s0();
+    for (int i = 0; i < count; ++i) pin_wait().read_s0().byte_started();
     return *this;
   }
 
@@ -80,6 +100,7 @@ class Accesses {
 
   unsigned base_;
   int nops_;
+  long byte_at_ = -1;  // index of the access that started the last byte
   std::size_t registers_ = 0;
   std::vector<std::string> lines_;
 };

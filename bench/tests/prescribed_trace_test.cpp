@@ -173,11 +173,19 @@ TEST(PrescribedSequences, GiveTheDesignsDelayBudgetsAndFormulas) {
   EXPECT_EQ(prescribed::formula(Adapter::philips, Operation::restart), "14 + 16 x Nops");
   // The Custom adapter reads its data port before each write of it.
   EXPECT_EQ(prescribed::formula(Adapter::custom, Operation::byte_sent), "73 + 27 x Nops");
-  EXPECT_EQ(prescribed::formula(Adapter::card, Operation::eeprom_read_16), "59 x (1 + Nops)");
+  // A card PIN wait polls until the byte's 100 us are over: many status
+  // reads without port delays, one with the default 0x100.
+  EXPECT_EQ(prescribed::formula(Adapter::card, Operation::eeprom_read_16),
+            "(2138, 1088 or 59 at Nops 0, 1, 100) x (1 + Nops)");
   EXPECT_EQ(prescribed::formula(Adapter::philips, Operation::init), "5");
   // A SEARCH restarts before each of its 99 addresses: 43 delays each.
   EXPECT_EQ(prescribed::formula(Adapter::philips, Operation::search), "7722 + 4257 x Nops");
-  EXPECT_EQ(prescribed::formula(Adapter::card, Operation::search), "396 x (1 + Nops)");
+  EXPECT_EQ(prescribed::formula(Adapter::card, Operation::search),
+            "(10197, 5247 or 396 at Nops 0, 1, 100) x (1 + Nops)");
+  // Its first PIN wait finds the address over: one read; the byte's own
+  // wait reads until the 100 us are over.
+  EXPECT_EQ(prescribed::formula(Adapter::card, Operation::byte_sent),
+            "(103, 53 or 4 at Nops 0, 1, 100) x (1 + Nops)");
 }
 
 }  // namespace

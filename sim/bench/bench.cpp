@@ -36,12 +36,16 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
   parts_ = std::make_unique<Parts>(config, std::move(warn));
   Parts& parts = *parts_;
   if (violation) parts.bus.on_violation(std::move(violation));
+  parts.bus.clock().configure(static_cast<std::uint32_t>(config.access_time_us),
+                              config.wall_clock);
   if (config.nack_byte > 0) {
     parts.bus.refuse_data_byte(static_cast<unsigned>(config.nack_byte));
   }
 
   for (auto& device :
-       make_devices(config.devices, config.eeprom_file, parts.warn)) {
+       make_devices(config.devices, config.eeprom_file, parts.warn,
+                    DeviceTiming{&parts.bus.clock(),
+                                 static_cast<std::uint32_t>(config.eeprom_write_us)})) {
     parts.bus.attach(std::move(device));
   }
   if (!config.waveform.empty()) {

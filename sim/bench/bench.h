@@ -30,6 +30,9 @@ struct BenchConfig {
   std::uint8_t adapter_status = 0x20;  // "Adapter Status" (hex), bits 4 to 6
   bool sda_stuck = false;              // "SDA Stuck"
   int nack_byte = 0;                   // "NACK Byte": data byte every slave refuses
+  int access_time_us = 1;              // "Access Time": bench us per port access
+  bool wall_clock = true;              // "Wall Clock": pauses count as wall time
+  int eeprom_write_us = 5000;          // "EEPROM Write Time": write cycle in us
 
   // Reads the section from the configuration file; missing keys keep the
   // defaults above. Problems are described through `warn`, one line each.
@@ -49,7 +52,7 @@ class Bench {
   Bench(const Bench&) = delete;
   Bench& operator=(const Bench&) = delete;
 
-  // One port access each, and one time step of the bus. The card decodes
+  // One port access each, and bench time goes on by one access. The card decodes
   // card base and card base + 1, the parallel port parport base to
   // parport base + 2; every other port reads 0xFF and ignores writes.
   std::uint8_t read(std::uint16_t port);

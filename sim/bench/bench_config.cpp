@@ -88,10 +88,11 @@ class SectionReader {
     reject(key, *value, "0 or 1", target ? "1" : "0");
   }
 
-  void count(const char* key, int& target, const char* meaning) {
+  void count(const char* key, int& target, const char* meaning, std::uint32_t least = 0) {
     const auto value = value_of(key);
     if (!value) return;
-    if (const auto number = scan::whole_number(*value, {.base = 10, .max = 0x7FFFFFFF})) {
+    if (const auto number = scan::whole_number(*value, {.base = 10, .max = 0x7FFFFFFF});
+        number && *number >= least) {
       target = static_cast<int>(*number);
       return;
     }
@@ -130,6 +131,11 @@ BenchConfig BenchConfig::load(const Warn& warn) {
   section.flag("SDA Stuck", config.sda_stuck);
   section.count("NACK Byte", config.nack_byte,
                 "a decimal byte number from 1, or 0 for none");
+  section.count("Access Time", config.access_time_us,
+                "a decimal count of microseconds from 1", 1);
+  section.flag("Wall Clock", config.wall_clock);
+  section.count("EEPROM Write Time", config.eeprom_write_us,
+                "a decimal count of microseconds of 0 or more");
   return config;
 }
 

@@ -72,6 +72,10 @@ const DlPortBackendObject dlportio_backend_object{DLPORTIO_BACKEND_OBJECT_VERSIO
 
 unsigned long long SimBenchAccessCount(void) { return sim::bench != nullptr ? sim::accesses : 0; }
 
+unsigned long long SimBenchTime(void) {
+  return sim::bench != nullptr ? sim::bench->bus().time() : 0;
+}
+
 unsigned long long SimBenchViolations(void) {
   return sim::bench != nullptr ? sim::bench->bus().violations() : 0;
 }

@@ -19,6 +19,10 @@ extern "C" {
  * is not running). */
 SIM_BENCH_API unsigned long long SimBenchAccessCount(void);
 
+/* Bench time in microseconds since it last powered up (0 while it is not
+ * running). */
+SIM_BENCH_API unsigned long long SimBenchTime(void);
+
 /* Protocol violations its bus has noticed since it last powered up. */
 SIM_BENCH_API unsigned long long SimBenchViolations(void);
 

@@ -7,12 +7,59 @@
 namespace sim {
 
 void Bus::byte_lines(bool sda, bool scl) {
+  if (sda != !byte_master_.sda_low || scl != !byte_master_.scl_low) {
+    const std::uint64_t next = edge_at_ + half_period_us_;
+    edge_at_ = next > clock_.now() ? next : clock_.now();
+  }
   set_master(byte_master_, sda, scl);
 }
 
+// Conditions do not wait for the clock: one made while another master holds
+// SCL low is a fault of whoever asked for it.
 void Bus::byte_release_scl(bool sda) {
   byte_lines(sda, true);
   if (!scl_) report("SCL held low by another master while the controller clocks the bus");
+}
+
+// A byte still waiting for SCL is finished first, clock held or not: the
+// controller was told to go on without waiting for it.
+void Bus::new_program() {
+  if (byte_waiting()) run_program(true);
+  program_ = Program{};
+}
+
+void Bus::run_program(bool forced) {
+  program_running_ = true;
+  while (program_.at < program_.count) {
+    const Step& step = program_.steps[static_cast<std::size_t>(program_.at)];
+    byte_lines(step.sda, step.scl);
+    if (step.scl && !scl_) {
+      // Another master holds the clock low: wait for it (clock
+      // synchronisation), unless told to go on.
+      if (!forced) break;
+      report("SCL held low by another master while the controller clocks the bus");
+    }
+    ++program_.at;
+    switch (step.check) {
+      case Check::bit_out:
+        if (step.sda && !sda_) {
+          // Someone else drives a 0 where we send a 1: arbitration lost.
+          program_.lost = true;
+          program_.at = program_.count;
+          byte_lines(true, true);
+        }
+        break;
+      case Check::bit_in:
+        program_.value = static_cast<std::uint8_t>((program_.value << 1) | (sda_ ? 1 : 0));
+        break;
+      case Check::ack_in:
+        program_.acked = !sda_;
+        break;
+      case Check::none:
+        break;
+    }
+  }
+  program_running_ = false;
 }
 
 // A controller told to make a condition while the slave still sends (the
@@ -73,6 +120,7 @@ std::uint8_t Bus::read_at_once(bool ack) {
 }
 
 void Bus::start() {
+  if (byte_waiting()) run_program(true);
   abandon_unfinished_read("START");
   if (byte_master_.scl_low) {
     byte_lines(true, false);
@@ -87,46 +135,51 @@ void Bus::start() {
 }
 
 bool Bus::write(std::uint8_t byte) {
+  new_program();
   if (!slave_sda_low_ && edges_unobserved() &&
       (phase_ == Phase::address || phase_ == Phase::master_writes ||
        phase_ == Phase::ignoring)) {
-    return write_at_once(byte);
+    program_.acked = write_at_once(byte);
+    return program_.acked;
   }
-  bool sda = !byte_master_.sda_low;
-  if (!byte_master_.scl_low) byte_lines(sda, false);
+  Program& p = program_;
+  if (!byte_master_.scl_low) p.add(!byte_master_.sda_low, false);
   for (int bit = 7; bit >= 0; --bit) {
-    sda = ((byte >> bit) & 1) != 0;
-    byte_lines(sda, false);
-    byte_release_scl(sda);
-    byte_lines(sda, false);
+    const bool sda = ((byte >> bit) & 1) != 0;
+    p.add(sda, false);
+    p.add(sda, true, Check::bit_out);
+    p.add(sda, false);
   }
-  byte_lines(true, false);
-  byte_release_scl(true);
-  const bool acked = !sda_;
-  byte_lines(true, false);
-  return acked;
+  p.add(true, false);
+  p.add(true, true, Check::ack_in);
+  p.add(true, false);
+  run_program(false);
+  return p.acked;
 }
 
 std::uint8_t Bus::read(bool ack) {
+  new_program();
   if (phase_ == Phase::slave_sends && master_acked_ && edges_unobserved()) {
-    return read_at_once(ack);
+    program_.value = read_at_once(ack);
+    return program_.value;
   }
-  if (!byte_master_.scl_low) byte_lines(!byte_master_.sda_low, false);
-  byte_lines(true, false);
-  std::uint8_t value = 0;
+  Program& p = program_;
+  if (!byte_master_.scl_low) p.add(!byte_master_.sda_low, false);
+  p.add(true, false);
   for (int bit = 0; bit < 8; ++bit) {
-    byte_release_scl(true);
-    value = static_cast<std::uint8_t>((value << 1) | (sda_ ? 1 : 0));
-    byte_lines(true, false);
+    p.add(true, true, Check::bit_in);
+    p.add(true, false);
   }
-  byte_lines(!ack, false);
-  byte_release_scl(!ack);
-  byte_lines(!ack, false);
-  byte_lines(true, false);
-  return value;
+  p.add(!ack, false);
+  p.add(!ack, true);
+  p.add(!ack, false);
+  p.add(true, false);
+  run_program(false);
+  return p.value;
 }
 
 void Bus::stop() {
+  if (byte_waiting()) run_program(true);
   if (!byte_master_.scl_low && !byte_master_.sda_low) return;
   abandon_unfinished_read("STOP");
   if (byte_master_.scl_low) byte_lines(false, false);

@@ -10,7 +10,7 @@ namespace sim {
 Bus::Bus() = default;
 
 Bus::~Bus() {
-  if (waveform_) waveform_->finish(time_);
+  if (waveform_) waveform_->finish(stamp());
 }
 
 void Bus::attach(std::unique_ptr<Device> device) {
@@ -25,7 +25,7 @@ Device* Bus::device_at(std::uint8_t address) const {
 }
 
 void Bus::record_waveform(std::unique_ptr<Waveform> waveform) {
-  if (waveform_) waveform_->finish(time_);
+  if (waveform_) waveform_->finish(stamp());
   waveform_ = std::move(waveform);
   if (waveform_) waveform_->begin(scl_, sda_);
 }
@@ -46,8 +46,8 @@ void Bus::report(const char* format, ...) {
   std::size_t total = 2 + static_cast<std::size_t>(length < 0 ? 0 : length);
   if (total >= sizeof text) total = sizeof text - 1;
   total += static_cast<std::size_t>(
-      std::snprintf(text + total, sizeof text - total, " (step %llu)",
-                    static_cast<unsigned long long>(time_)));
+      std::snprintf(text + total, sizeof text - total, " (at %llu us)",
+                    static_cast<unsigned long long>(clock_.now())));
   if (total >= sizeof text) total = sizeof text - 1;
   violation_sink_(std::string_view(text, total));
 }
@@ -62,6 +62,10 @@ int Bus::add_line_master() {
 void Bus::drive(int id, bool sda, bool scl) {
   if (id < 0 || static_cast<std::size_t>(id) >= line_masters_.size()) return;
   set_master(line_masters_[static_cast<std::size_t>(id)], sda, scl);
+  // A byte of the byte face that waits for SCL goes on once it is free.
+  if (byte_waiting() && !program_running_ && scl_pulls_ == (byte_master_.scl_low ? 1u : 0u)) {
+    run_program(false);
+  }
 }
 
 // The fault is a wire shorted to ground, or freed again, not a master: the
@@ -75,7 +79,7 @@ void Bus::hold_sda_low(bool held) {
   slave_sda_low_ = false;
   const bool was_sda = sda_;
   sda_ = sda_pulls_ == 0 && !sda_held_;
-  if (waveform_ && sda_ != was_sda) waveform_->change(time_, scl_, sda_);
+  if (waveform_ && sda_ != was_sda) waveform_->change(stamp(), scl_, sda_);
 }
 
 void Bus::set_master(LineMaster& master, bool sda, bool scl) {
@@ -121,7 +125,7 @@ void Bus::settle() {
     }
   }
   if (waveform_ && (scl_ != was_scl || sda_ != was_sda)) {
-    waveform_->change(time_, scl_, sda_);
+    waveform_->change(stamp(), scl_, sda_);
   }
 }
 
@@ -204,7 +208,12 @@ bool Bus::slave_takes(std::uint8_t byte) {
 
 void Bus::address_received() {
   selected_ = by_address_[shift_in_ >> 1];
+  if (selected_ == nullptr && roaming_ != nullptr &&
+      roaming_->address() == (shift_in_ & 0xFE)) {
+    selected_ = roaming_;
+  }
   bytes_taken_ = 0;
+  if (selected_ != nullptr && !selected_->answers()) selected_ = nullptr;
   if (selected_ == nullptr) {
     phase_ = Phase::ignoring;
     return;
@@ -237,13 +246,19 @@ void Bus::check_condition_placement(const char* condition) {
 
 void Bus::start_seen() {
   check_condition_placement("START");
+  // A pause before a transfer counts as the wall time it took.
+  clock_.sample_wall();
+  busy_ = true;
   for (auto& device : devices_) device->on_start();
+  if (roaming_ != nullptr) roaming_->on_start();
   begin_frame(Phase::address);
 }
 
 void Bus::stop_seen() {
   check_condition_placement("STOP");
+  busy_ = false;
   for (auto& device : devices_) device->on_stop();
+  if (roaming_ != nullptr) roaming_->on_stop();
   begin_frame(Phase::idle);
 }
 

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/bus/bench_clock.h"
+
 namespace sim {
 
 class Waveform;
@@ -31,6 +33,9 @@ class Device {
   virtual std::uint8_t address() const = 0;
   // A START or repeated START appeared on the bus (told to every device).
   virtual void on_start() {}
+  // False while the device does not acknowledge its own address (an
+  // EEPROM inside its write cycle); it is then not selected.
+  virtual bool answers() { return true; }
   // The device was addressed; `read` is the direction bit of the address.
   virtual void on_selected(bool /*read*/) {}
   // The master wrote a data byte to the device; true acknowledges it.
@@ -51,6 +56,10 @@ class Bus {
   // A second device on an address already taken is told of START and STOP
   // but never addressed: the first one answers.
   void attach(std::unique_ptr<Device> device);
+  // A slave whose address can change while the bench runs (a controller's
+  // own address), owned elsewhere; asked when no attached device answers.
+  // It is told of START and STOP too.
+  void attach_roaming(Device* device) { roaming_ = device; }
   // The device answering to this 8-bit address (bit 0 ignored), or null.
   Device* device_at(std::uint8_t address) const;
 
@@ -68,6 +77,24 @@ class Bus {
   // One byte to the master, which answers it with ACK (true) or NACK.
   std::uint8_t read(bool ack);
   void stop();
+  // While another master holds SCL low the byte face waits (clock
+  // synchronisation): the byte goes on when SCL is released, and until then
+  // write() and read() gave no outcome. These tell it once the byte is over.
+  bool byte_waiting() const { return program_.at < program_.count; }
+  // Ends a waiting byte at once, clock held or not (a fault: told as one).
+  void finish_byte() {
+    if (byte_waiting()) run_program(true);
+  }
+  bool byte_acked() const { return program_.acked; }
+  std::uint8_t byte_value() const { return program_.value; }
+  // The last byte written lost arbitration: the byte face sent a 1 while
+  // SDA read 0, and let go of both lines.
+  bool arbitration_lost() const { return program_.lost; }
+  // Half an SCL period of the byte face in us: its edges are spaced so in
+  // the waveform (0: one edge per us, packed together).
+  void byte_half_period(std::uint32_t us) { half_period_us_ = us; }
+  // A START was seen on the wires and no STOP since, whichever master made it.
+  bool busy() const { return busy_; }
 
   // ---- line face ----
   // Registers a master that drives the lines; both released at first.
@@ -91,9 +118,12 @@ class Bus {
   std::uint64_t bytes_without_edges() const { return bytes_without_edges_; }
 
   // ---- observation ----
-  // One port access: the bench's clock advances by one time step.
-  void tick() { ++time_; }
-  std::uint64_t time() const { return time_; }
+  // One port access: bench time advances (see BenchClock).
+  void tick() { clock_.tick(); }
+  // Bench time in us.
+  std::uint64_t time() const { return clock_.now(); }
+  BenchClock& clock() { return clock_; }
+  const BenchClock& clock() const { return clock_; }
   // Draws the SDA/SCL levels into a VCD file from now on.
   void record_waveform(std::unique_ptr<Waveform> waveform);
   // Receives one line per protocol violation, each beginning with "! ".
@@ -128,6 +158,29 @@ class Bus {
   void check_condition_placement(const char* condition);
   void report(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+  // A byte of the byte face as the line steps it takes, so that it can
+  // wait in the middle for a clock held low and go on later.
+  enum class Check : std::uint8_t { none, bit_out, bit_in, ack_in };
+  struct Step {
+    bool sda;
+    bool scl;
+    Check check;
+  };
+  struct Program {
+    std::array<Step, 32> steps{};
+    int count = 0;
+    int at = 0;
+    std::uint8_t value = 0;
+    bool acked = false;
+    bool lost = false;
+    void add(bool sda, bool scl, Check check = Check::none) {
+      steps[static_cast<std::size_t>(count++)] = Step{sda, scl, check};
+    }
+  };
+  void new_program();
+  void run_program(bool forced);
+  std::uint64_t stamp() const { return edge_at_ > clock_.now() ? edge_at_ : clock_.now(); }
+
   // Byte-face helpers: one edge each.
   void byte_lines(bool sda, bool scl);
   void byte_release_scl(bool sda);
@@ -138,7 +191,7 @@ class Bus {
   bool write_at_once(std::uint8_t byte);
   std::uint8_t read_at_once(bool ack);
 
-  std::uint64_t time_ = 0;
+  BenchClock clock_;
   bool sda_ = true;
   bool scl_ = true;
 
@@ -160,6 +213,12 @@ class Bus {
   bool master_acked_ = false;  // slave_sends: the master wants another byte
   bool frame_faulted_ = false;  // a violation was already told for this frame
   Device* selected_ = nullptr;
+  Device* roaming_ = nullptr;
+  bool busy_ = false;
+  Program program_;
+  bool program_running_ = false;
+  std::uint32_t half_period_us_ = 0;
+  std::uint64_t edge_at_ = 0;  // bench time of the byte face's last edge
   unsigned refused_byte_ = 0;  // fault: the data byte every slave NACKs
   unsigned bytes_taken_ = 0;   // data bytes since the address, up to that one
   bool every_edge_ = false;

@@ -86,11 +86,8 @@ void Waveform::begin(bool scl, bool sda) {
 
 void Waveform::change(std::uint64_t step, bool scl, bool sda) {
   if (!begun_ || finished_ || (scl == scl_ && sda == sda_)) return;
-  std::uint64_t stamp = step + skew_;
-  if (stamp <= last_stamp_) {
-    stamp = last_stamp_ + 1;
-    skew_ = stamp - step;
-  }
+  std::uint64_t stamp = step;
+  if (stamp <= last_stamp_) stamp = last_stamp_ + 1;
   last_stamp_ = stamp;
   char text[64];
   int length = std::snprintf(text, sizeof text, "#%llu\n",
@@ -113,7 +110,7 @@ void Waveform::change(std::uint64_t step, bool scl, bool sda) {
 void Waveform::finish(std::uint64_t step) {
   if (!begun_ || finished_) return;
   finished_ = true;
-  std::uint64_t stamp = step + skew_;
+  std::uint64_t stamp = step;
   if (stamp <= last_stamp_) stamp = last_stamp_ + 1;
   char text[32];
   int length = std::snprintf(text, sizeof text, "#%llu\n",

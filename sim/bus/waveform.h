@@ -1,10 +1,11 @@
-// A VCD recording of the bench bus: two 1-bit wires, `scl` and `sda`, with
-// one time unit (1 us, about one ISA port access) per bench time step.
+// A VCD recording of the bench bus: two 1-bit wires, `scl` and `sda`,
+// stamped in bench time, 1 us per unit.
 //
 // Every change event gets a timestamp of its own, later than the one before:
-// several edges within one port access (the byte face clocks a whole byte
-// at once) are spread over extra units, so a protocol decoder sees each edge
-// apart and time only ever runs forward. The file is written through a
+// several edges within one microsecond of bench time (a byte clocked at
+// once) take the microseconds after it, so a protocol decoder sees each edge
+// apart and time only ever runs forward; the stamps meet bench time again
+// as soon as it has caught up. The file is written through a
 // buffer and closed with a timestamp after the last change, because VCD
 // readers drop the values of the final timestamp otherwise.
 #pragma once
@@ -28,7 +29,7 @@ class Waveform {
 
   // The header and the levels at step 0.
   void begin(bool scl, bool sda);
-  // The lines now stand at these levels; `step` is the bench time.
+  // The lines now stand at these levels; `step` is the bench time in us.
   void change(std::uint64_t step, bool scl, bool sda);
   // The closing timestamp; nothing is recorded after it.
   void finish(std::uint64_t step);
@@ -44,7 +45,6 @@ class Waveform {
   std::FILE* file_;
   std::string buffer_;
   std::uint64_t last_stamp_ = 0;
-  std::uint64_t skew_ = 0;  // extra units inserted so far
   bool scl_ = true;
   bool sda_ = true;
   bool begun_ = false;

@@ -7,8 +7,17 @@
 // PIN (repeated START, STOP+START chaining) sends the address when it is
 // then written to S0. While the last address had the read bit, every read
 // of S0 hands over the byte received and clocks in the next one, answered
-// with the ACK bit in force at that read. Each byte completes at once; PIN
-// reads set only while the `pin_polls` fault holds it.
+// with the ACK bit in force at that read. A byte and its acknowledge take
+// nine SCL periods of bench time at the rate S2 selects (S21 S20), and PIN
+// reads set until then; the `pin_polls` fault keeps it set for at least that
+// many status reads from the start of each byte as well.
+//
+// The card shares the bus with other masters: BB shows any START on the
+// bus until its STOP; a byte whose 1 meets a 0 on SDA loses arbitration
+// (LAB set, PIN cleared, the card lets go of the lines); a clock held low
+// by another master makes the byte wait; and the card acknowledges its own
+// address (S0' shifted left by one) as a slave receiver, with AAS set and
+// PIN cleared.
 //
 // Odd sequences do what the chip does, never more: an S0 write with no
 // transfer open, or in read direction, only loads the register; an S0 read
@@ -20,9 +29,9 @@
 
 #include <cstdint>
 
-namespace sim {
+#include "sim/bus/i2c_bus.h"
 
-class Bus;
+namespace sim {
 
 // Faults the bench can put into the card.
 struct CardFaults {
@@ -49,8 +58,25 @@ class Pcf8584Model {
   void transmit(std::uint8_t byte, bool is_address);
   std::uint8_t receive();
   void byte_transfer_started();
+  void byte_over();
+  bool byte_open() const { return byte_open_; }
+
+  // The card as a slave: answers at its own address while the serial
+  // interface is on and it is not master itself.
+  class OwnAddress final : public Device {
+   public:
+    explicit OwnAddress(Pcf8584Model& card) : card_(card) {}
+    std::uint8_t address() const override;
+    void on_selected(bool read) override;
+    bool on_write(std::uint8_t byte) override;
+    std::uint8_t on_read() override;
+
+   private:
+    Pcf8584Model& card_;
+  };
 
   Bus& bus_;
+  OwnAddress own_face_{*this};
   CardFaults faults_;
 
   std::uint8_t control_ = 0;        // last value written to S1, PIN aside
@@ -61,9 +87,15 @@ class Pcf8584Model {
   bool own_address_loaded_ = false;  // INI clears once S0' is written
 
   bool pin_ = true;       // no byte finished since PIN was last set
-  int pin_held_reads_ = 0;  // status reads still to show PIN (fault)
+  bool byte_open_ = false;  // a byte is on the bus, PIN still set
+  bool byte_received_ = false;  // that byte comes in (its value goes to S0)
+  bool byte_ack_ = false;       // and the card acknowledges it
+  std::uint64_t byte_end_ = 0;  // bench time its ninth clock is over
+  int pin_shown_reads_ = 0;  // status reads that showed PIN during it
   bool ber_ = false;
   bool lrb_ = false;
+  bool lab_ = false;
+  bool aas_ = false;
 
   bool master_ = false;            // our START is on the bus, no STOP yet
   bool address_pending_ = false;   // START made, address awaited in S0

@@ -54,7 +54,7 @@ std::string quoted(std::string_view text) {
 
 std::vector<std::unique_ptr<Device>> make_devices(
     std::string_view list, const std::string& eeprom_file,
-    const std::function<void(std::string_view)>& warn) {
+    const std::function<void(std::string_view)>& warn, const DeviceTiming& timing) {
   std::vector<std::unique_ptr<Device>> devices;
   std::array<std::string, 128> taken_by;
   bool eeprom_file_given = false;
@@ -145,11 +145,12 @@ std::vector<std::unique_ptr<Device>> make_devices(
     switch (type->type) {
       case Type::eeprom_24c02:
         devices.push_back(std::make_unique<Eeprom24c02>(
-            byte, eeprom_file_given ? std::string() : eeprom_file, warn));
+            byte, eeprom_file_given ? std::string() : eeprom_file, warn, timing.clock,
+            timing.eeprom_write_us));
         eeprom_file_given = true;
         break;
       case Type::eeprom_family:
-        for (auto& face : make_eeprom(*part, byte)) devices.push_back(std::move(face));
+        for (auto& face : make_eeprom(*part, byte, timing.clock, timing.eeprom_write_us)) devices.push_back(std::move(face));
         break;
       case Type::lm75:
         devices.push_back(std::make_unique<Lm75>(byte));
@@ -158,7 +159,7 @@ std::vector<std::unique_ptr<Device>> make_devices(
         devices.push_back(std::make_unique<Pcf8574>(byte));
         break;
       case Type::ds1307:
-        devices.push_back(std::make_unique<Ds1307>(byte));
+        devices.push_back(std::make_unique<Ds1307>(byte, Ds1307::host_local_clock(), timing.clock));
         break;
     }
   }

@@ -18,6 +18,13 @@ namespace sim {
 inline constexpr std::string_view kDefaultDeviceList =
     "24C02@A0 LM75@90 PCF8574@40 DS1307@D0";
 
+// What the devices that keep time read it from: the bus's clock, and the
+// length of an EEPROM's write cycle in us. Without a clock no device waits.
+struct DeviceTiming {
+  const BenchClock* clock = nullptr;
+  std::uint32_t eeprom_write_us = 0;
+};
+
 // Builds one device per good entry, in list order. Each bad entry (unknown
 // type, address that is not an even hexadecimal byte, address already
 // taken) is described by one line through `warn`, naming the entry, and
@@ -25,6 +32,6 @@ inline constexpr std::string_view kDefaultDeviceList =
 // contents in `eeprom_file` when that is not empty.
 std::vector<std::unique_ptr<Device>> make_devices(
     std::string_view list, const std::string& eeprom_file,
-    const std::function<void(std::string_view)>& warn);
+    const std::function<void(std::string_view)>& warn, const DeviceTiming& timing = {});
 
 }  // namespace sim

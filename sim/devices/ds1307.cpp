@@ -11,6 +11,7 @@ constexpr unsigned kControl = 7;
 constexpr unsigned kRamStart = 8;
 constexpr unsigned kLastRegister = 0x3F;
 constexpr std::int64_t kDay = 86400;
+constexpr std::int64_t kSecond = 1'000'000;  // us
 
 constexpr std::uint8_t kClockHalt = 0x80;
 constexpr std::uint8_t kTwelveHour = 0x40;
@@ -69,12 +70,21 @@ Ds1307::Clock Ds1307::host_local_clock() {
   };
 }
 
-Ds1307::Ds1307(std::uint8_t address, Clock clock)
-    : address_(address), clock_(std::move(clock)) {}
-
-std::int64_t Ds1307::clock_seconds() const {
-  return halted_ ? frozen_ : clock_() + offset_;
+Ds1307::Ds1307(std::uint8_t address, Clock clock, const BenchClock* bench)
+    : address_(address), clock_(std::move(clock)), bench_(bench) {
+  if (bench_ != nullptr) {
+    power_up_s_ = clock_() - static_cast<std::int64_t>(bench_->now() / kSecond);
+  }
 }
+
+std::int64_t Ds1307::host_us() const {
+  if (bench_ == nullptr) return clock_() * kSecond;
+  return power_up_s_ * kSecond + static_cast<std::int64_t>(bench_->now());
+}
+
+std::int64_t Ds1307::clock_us() const { return halted_ ? frozen_us_ : host_us() + offset_us_; }
+
+std::int64_t Ds1307::clock_seconds() const { return floor_div(clock_us(), kSecond); }
 
 Ds1307::Fields Ds1307::fields_now() const {
   const std::int64_t seconds = clock_seconds();
@@ -123,6 +133,8 @@ void Ds1307::write_time_register(unsigned index, std::uint8_t value) {
   Fields& f = pending_time_;
   switch (index) {
     case 0:
+      seconds_written_ = true;
+      seconds_written_at_ = host_us();
       f.halted = (value & kClockHalt) != 0;
       f.second = std::min(from_bcd(value & 0x7F), 59);
       break;
@@ -160,10 +172,16 @@ void Ds1307::commit_time() {
   const int date = std::min(f.date, days_in_month(f.year, f.month));
   const std::int64_t days = days_from_civil(f.year, f.month, date);
   const std::int64_t seconds = days * kDay + f.hour * 3600 + f.minute * 60 + f.second;
+  // Without a write of the seconds the countdown to the next second goes
+  // on; a write of them started it anew at that write.
+  const std::int64_t now = host_us();
+  const std::int64_t into_second = clock_us() - floor_div(clock_us(), kSecond) * kSecond;
+  const std::int64_t elapsed = seconds_written_ ? now - seconds_written_at_ : into_second;
+  seconds_written_ = false;
   halted_ = f.halted;
   twelve_hour_ = f.twelve_hour;
-  if (halted_) frozen_ = seconds;
-  else offset_ = seconds - clock_();
+  if (halted_) frozen_us_ = seconds * kSecond;
+  else offset_us_ = seconds * kSecond + elapsed - now;
   // The day register counts on its own; it keeps the value written.
   weekday_offset_ = static_cast<int>((((f.weekday - 1) - days) % 7 + 7) % 7);
 }

@@ -14,7 +14,10 @@
 // model keeps an offset to it). Like the real part's user buffers, a read
 // transfer sees the time as it stood at its START, and time written in one
 // transfer takes effect at its STOP (or at the next START), so setting all
-// seven registers in one go never passes through a half-set date. Values
+// seven registers in one go never passes through a half-set date. Writing
+// the seconds register resets the part's divider chain: the next second
+// comes a full second after that write. On the bench the clock counts bench
+// time from the host's time at power-up. Values
 // the part could not count to (minute 75, month 13) are held in range.
 // Power-up: control register 0x03, RAM all 0x00.
 #pragma once
@@ -32,7 +35,10 @@ class Ds1307 final : public Device {
   // Seconds since 1970-01-01 00:00:00 of the host's local wall-clock time.
   using Clock = std::function<std::int64_t()>;
 
-  explicit Ds1307(std::uint8_t address, Clock clock = host_local_clock());
+  // With `bench` the clock runs in bench time from `clock` at power-up;
+  // without, it follows `clock` itself (whole seconds).
+  explicit Ds1307(std::uint8_t address, Clock clock = host_local_clock(),
+                  const BenchClock* bench = nullptr);
   static Clock host_local_clock();
 
   std::uint8_t address() const override { return address_; }
@@ -48,6 +54,8 @@ class Ds1307 final : public Device {
     bool halted, twelve_hour;
   };
 
+  std::int64_t host_us() const;
+  std::int64_t clock_us() const;
   std::int64_t clock_seconds() const;
   Fields fields_now() const;
   std::uint8_t time_register(const Fields& fields, unsigned index) const;
@@ -56,8 +64,10 @@ class Ds1307 final : public Device {
 
   std::uint8_t address_;
   Clock clock_;
-  std::int64_t offset_ = 0;      // clock time minus host time while running
-  std::int64_t frozen_ = 0;      // clock time while halted
+  const BenchClock* bench_;
+  std::int64_t power_up_s_ = 0;  // host time at power-up, with a bench clock
+  std::int64_t offset_us_ = 0;   // clock time minus host time while running
+  std::int64_t frozen_us_ = 0;   // clock time while halted
   bool halted_ = false;
   bool twelve_hour_ = false;
   int weekday_offset_ = 4;       // 1970-01-01 was a Thursday, day 5
@@ -69,6 +79,8 @@ class Ds1307 final : public Device {
   bool have_read_snapshot_ = false;
   Fields read_snapshot_{};
   bool have_pending_time_ = false;
+  bool seconds_written_ = false;
+  std::int64_t seconds_written_at_ = 0;  // host time of that write, us
   Fields pending_time_{};
 };
 

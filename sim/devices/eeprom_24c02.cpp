@@ -35,8 +35,13 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 Eeprom24c02::Eeprom24c02(std::uint8_t address, std::string file,
-                         std::function<void(std::string_view)> warn)
-    : address_(address), file_(std::move(file)), warn_(std::move(warn)) {
+                         std::function<void(std::string_view)> warn,
+                         const BenchClock* clock, std::uint32_t write_us)
+    : address_(address),
+      clock_(clock),
+      write_us_(write_us),
+      file_(std::move(file)),
+      warn_(std::move(warn)) {
   memory_.fill(kErased);
   if (!file_.empty()) load();
 }
@@ -166,6 +171,7 @@ void Eeprom24c02::on_stop() {
       if (latched_ & (1u << slot)) memory_[page | slot] = latch_[slot];
     }
     latched_ = 0;
+    if (clock_ != nullptr) ready_at_ = clock_->now() + write_us_;
     save();
   }
   state_ = State::idle;

@@ -5,8 +5,9 @@
 //    wrapping inside the page. The STOP programs what was latched; a START
 //    before the STOP throws it away, as on the real part.
 //  - Read: bytes from the pointer on, the pointer wrapping from 0xFF to 0x00.
-//  - The internal write cycle takes no bench time: the part acknowledges
-//    again right after the STOP.
+//  - The STOP that programs a page starts the internal write cycle: for
+//    its length of bench time the part does not acknowledge its address,
+//    as host code that polls for the acknowledge expects (no clock: none).
 // When a file is named, the contents are loaded from it at start (a missing
 // file is an erased part) and saved to it after each programmed page, by
 // writing a temporary file and renaming it over the old one, so a process
@@ -31,9 +32,11 @@ class Eeprom24c02 final : public Device {
   // `file` may be empty (contents in memory only). File problems are told
   // through `warn`, one line each.
   Eeprom24c02(std::uint8_t address, std::string file,
-              std::function<void(std::string_view)> warn);
+              std::function<void(std::string_view)> warn,
+              const BenchClock* clock = nullptr, std::uint32_t write_us = 0);
 
   std::uint8_t address() const override { return address_; }
+  bool answers() override { return clock_ == nullptr || clock_->now() >= ready_at_; }
   void on_start() override;
   void on_selected(bool read) override;
   bool on_write(std::uint8_t byte) override;
@@ -51,6 +54,9 @@ class Eeprom24c02 final : public Device {
   void tell(const std::string& text) const;
 
   std::uint8_t address_;
+  const BenchClock* clock_;
+  std::uint32_t write_us_;
+  std::uint64_t ready_at_ = 0;  // bench time the write cycle ends
   std::string file_;
   std::function<void(std::string_view)> warn_;
   bool file_usable_ = true;  // false: the file is left alone for this run

@@ -22,8 +22,10 @@ std::optional<EepromPart> eeprom_part(std::string_view name) {
   return std::nullopt;
 }
 
-EepromChip::EepromChip(const EepromPart& part)
+EepromChip::EepromChip(const EepromPart& part, const BenchClock* clock, std::uint32_t write_us)
     : part_(part),
+      clock_(clock),
+      write_us_(write_us),
       memory_(part.size, kErased),
       latch_(part.page, 0),
       latched_(part.page, false) {}
@@ -72,12 +74,14 @@ void EepromChip::stop() {
     }
     latched_.assign(part_.page, false);
     anything_latched_ = false;
+    if (clock_ != nullptr) ready_at_ = clock_->now() + write_us_;
   }
   state_ = State::idle;
 }
 
-std::vector<std::unique_ptr<Device>> make_eeprom(const EepromPart& part, std::uint8_t address) {
-  auto chip = std::make_shared<EepromChip>(part);
+std::vector<std::unique_ptr<Device>> make_eeprom(const EepromPart& part, std::uint8_t address,
+                                                 const BenchClock* clock, std::uint32_t write_us) {
+  auto chip = std::make_shared<EepromChip>(part, clock, write_us);
   std::vector<std::unique_ptr<Device>> faces;
   for (unsigned block = 0; block < part.blocks; ++block) {
     faces.push_back(std::make_unique<EepromBlockFace>(

@@ -14,7 +14,8 @@
 //  - Read: bytes from the counter on (its block bits taken from the address
 //    byte), wrapping from the last byte of the part to the first.
 //  - The 24C01 has 128 bytes: the top bit of its word address is ignored.
-//  - The internal write cycle takes no bench time.
+//  - The STOP that programs a page starts the write cycle, during which no
+//    face of the part acknowledges its address (as the 24C02).
 #pragma once
 
 #include <array>
@@ -47,11 +48,13 @@ std::optional<EepromPart> eeprom_part(std::string_view name);
 // The memory, page latch and address counter of one part.
 class EepromChip {
  public:
-  explicit EepromChip(const EepromPart& part);
+  explicit EepromChip(const EepromPart& part, const BenchClock* clock = nullptr,
+                      std::uint32_t write_us = 0);
 
   const EepromPart& part() const { return part_; }
   const std::vector<std::uint8_t>& contents() const { return memory_; }
 
+  bool ready() const { return clock_ == nullptr || clock_->now() >= ready_at_; }
   void start();
   void selected(unsigned block, bool read);
   void write(std::uint8_t byte);
@@ -62,6 +65,9 @@ class EepromChip {
   enum class State : std::uint8_t { idle, word_address, data, reading };
 
   EepromPart part_;
+  const BenchClock* clock_;
+  std::uint32_t write_us_;
+  std::uint64_t ready_at_ = 0;  // bench time the write cycle ends
   std::vector<std::uint8_t> memory_;
   std::vector<std::uint8_t> latch_;
   std::vector<bool> latched_;
@@ -82,6 +88,7 @@ class EepromBlockFace final : public Device {
   void on_start() override {
     if (block_ == 0) chip_->start();
   }
+  bool answers() override { return chip_->ready(); }
   void on_selected(bool read) override { chip_->selected(block_, read); }
   bool on_write(std::uint8_t byte) override {
     chip_->write(byte);
@@ -101,6 +108,8 @@ class EepromBlockFace final : public Device {
 };
 
 // The faces of a new, erased part whose block 0 answers at `address`.
-std::vector<std::unique_ptr<Device>> make_eeprom(const EepromPart& part, std::uint8_t address);
+std::vector<std::unique_ptr<Device>> make_eeprom(const EepromPart& part, std::uint8_t address,
+                                                 const BenchClock* clock = nullptr,
+                                                 std::uint32_t write_us = 0);
 
 }  // namespace sim

@@ -17,6 +17,8 @@ enum Register : unsigned {
 // Only the top nine bits of a temperature-format register exist.
 constexpr std::uint16_t kNineBits = 0xFF80;
 constexpr std::uint8_t kConfigurationBits = 0x1F;
+constexpr std::uint8_t kPointerBits = 0x07;
+constexpr unsigned kFirstUnused = 4;
 
 }  // namespace
 
@@ -49,7 +51,7 @@ void Lm75::on_selected(bool /*read*/) {
 bool Lm75::on_write(std::uint8_t byte) {
   const int index = bytes_written_++;
   if (index == 0) {
-    pointer_ = byte & 0x03;
+    pointer_ = byte & kPointerBits;
     return true;
   }
   switch (pointer_) {
@@ -73,10 +75,15 @@ bool Lm75::on_write(std::uint8_t byte) {
 }
 
 std::uint8_t Lm75::on_read() {
+  if (pointer_ >= kFirstUnused) return last_read_;
   const std::uint16_t value = register_value(pointer_);
   const int index = bytes_read_++;
-  if (pointer_ == kConfiguration) return static_cast<std::uint8_t>(value >> 8);
-  return static_cast<std::uint8_t>(index % 2 == 0 ? value >> 8 : value & 0xFF);
+  if (pointer_ == kConfiguration) {
+    last_read_ = static_cast<std::uint8_t>(value >> 8);
+  } else {
+    last_read_ = static_cast<std::uint8_t>(index % 2 == 0 ? value >> 8 : value & 0xFF);
+  }
+  return last_read_;
 }
 
 }  // namespace sim

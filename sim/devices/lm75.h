@@ -1,6 +1,8 @@
 // An LM75 temperature sensor. The first byte written after the address is
 // the pointer (0 temperature, 1 configuration, 2 hysteresis THYST, 3
-// over-temperature TOS; bits 7 to 2 ignored); it stays until written again.
+// over-temperature TOS; bits 7 to 3 ignored); it stays until written again.
+// Pointer values 4 to 7 reach no register: reads there give the last byte
+// read from the part, as on National's LM75 (drivers' detection relies on it).
 // Temperature, THYST and TOS are 9-bit two's complement values in 0.5 degC,
 // left-justified in two bytes (MSB first, only bit 7 of the LSB used); the
 // configuration register is one byte (bits 4 to 0). Reads go on from the
@@ -40,6 +42,7 @@ class Lm75 final : public Device {
   int bytes_written_ = 0;  // in this transfer, pointer byte included
   std::uint8_t pending_msb_ = 0;
   int bytes_read_ = 0;
+  std::uint8_t last_read_ = 0;
 };
 
 }  // namespace sim

@@ -13,7 +13,7 @@ using sondrel_test::Console;
 using sondrel_test::Ending;
 using sondrel_test::Workspace;
 
-const std::string fast_card = "[I2C Card]\nNops = 0\n";
+const std::string fast_card = "[I2C Card]\nNops = 0\n[Simulation]\nEEPROM Write Time = 0\n";
 const std::string up_arrow = "\x1b[A";
 const std::string left_arrow = "\x1b[D";
 constexpr char control_c = '\x03';

@@ -21,15 +21,17 @@ namespace {
 const std::string kBanner =
     "Sondrel  Version 4.00\nCopyright (c) the Sondrel developers\nType '?' or 'help' for help\n\n";
 
-// Writes two bytes into the 24C02 and reads them back through the adapter
-// that is selected.
+// Writes the LM75's hysteresis register (32.5 degC) and reads it back
+// through the adapter that is selected. The LM75 takes a write at once, so
+// the script may read back straight away even on a bench whose EEPROMs keep
+// their write cycle (a missing or unreadable file gives that default).
 const std::string kRoundTrip =
-    "start\naddress 160\nwrite 0,1,2\nclose\nstart\naddress 160\nwrite 0\nread 2\nclose\n";
+    "start\naddress 144\nwrite 2,32,128\nclose\nstart\naddress 144\nwrite 2\nread 2\nclose\n";
 const std::string kRoundTripSeen =
-    "Bus opened\nI2C (0) >Address : 160\nI2C (160) >Sent to slave : 0 1 2 \n"
-    "I2C (160) >Bus closed\nI2C (160) >Bus opened\nI2C (160) >Address : 160\n"
-    "I2C (160) >Sent to slave : 0 \nI2C (160) >Read from slave : 1 2 \n"
-    "I2C (160) >Bus closed\nI2C (160) >";
+    "Bus opened\nI2C (0) >Address : 144\nI2C (144) >Sent to slave : 2 32 128 \n"
+    "I2C (144) >Bus closed\nI2C (144) >Bus opened\nI2C (144) >Address : 144\n"
+    "I2C (144) >Sent to slave : 2 \nI2C (144) >Read from slave : 32 128 \n"
+    "I2C (144) >Bus closed\nI2C (144) >";
 
 // The round trip through each of the three adapters, then QUIT.
 const std::string kAllAdapters = kRoundTrip + "select 2\n" + kRoundTrip + "select 3\n" +
@@ -39,13 +41,15 @@ const std::string kAllAdapters = kRoundTrip + "select 2\n" + kRoundTrip + "selec
 // drives and reads port 0, where no bus is: every bit reads 0, so every
 // byte looks acknowledged and reads back as 0.
 std::string all_adapters_seen(bool custom_wired) {
-  // After the first round trip the prompt shows the address 160 already.
+  // After the first round trip the prompt shows the address 144 already.
   std::string later = kRoundTripSeen;
-  later.replace(later.find("I2C (0) >"), 9, "I2C (160) >");
+  later.replace(later.find("I2C (0) >"), 9, "I2C (144) >");
   std::string custom = later;
-  if (!custom_wired) custom.replace(custom.find("Read from slave : 1 2"), 21, "Read from slave : 0 0");
-  return kBanner + "I2C (0) >" + kRoundTripSeen + "I2C (160) >" + later + "I2C (160) >" + custom +
-         "I2C (160) >" + later;
+  if (!custom_wired) {
+    custom.replace(custom.find("Read from slave : 32 128"), 24, "Read from slave : 0 0");
+  }
+  return kBanner + "I2C (0) >" + kRoundTripSeen + "I2C (144) >" + later + "I2C (144) >" + custom +
+         "I2C (144) >" + later;
 }
 
 // The Custom adapter wired as the Philips adapter on the bench's port.

@@ -76,6 +76,7 @@ std::string long_kept_configuration() {
       "SDA IN Port = 379\r\nSDA IN Bit = 80\r\nSDA IN Pol = 1\r\n"
       "SDA OUT Port = 378\r\nSDA OUT Bit = 80\r\nSDA OUT Pol = 1\r\n"
       "SCL OUT Port = 37A\r\nSCL OUT Bit = 8\r\nSCL OUT Pol = 0\r\n\r\n"
+      "[Simulation]\r\n; the round trips read back at once\r\nEEPROM Write Time = 0\r\n\r\n"
       "[Debug]\r\n; written by the parallel adapters\r\n";
   text += std::string("Bastion = ") + kOldRecord + "\r\n";
   text += std::string("Barbican = ") + kOldRecord + "\r\n\r\n";

@@ -118,7 +118,9 @@ std::string port_layer_and_bench_settings() {
        << ", parallel port at " << bench.parport_base << "\nbusy " << bench.bus_busy
        << ", error " << bench.bus_error << ", PIN polls " << bench.pin_polls
        << ", adapter status " << int{bench.adapter_status} << ", SDA stuck "
-       << bench.sda_stuck << ", NACK byte " << bench.nack_byte << "\n"
+       << bench.sda_stuck << ", NACK byte " << bench.nack_byte << "\naccess time "
+       << bench.access_time_us << " us, wall clock " << bench.wall_clock
+       << ", EEPROM write time " << bench.eeprom_write_us << " us\n"
        << warnings;
   return seen.str();
 }
@@ -208,7 +210,8 @@ TEST_F(SampleConfiguration, ListsEveryKeyTheSystemReadsEachUnderOneComment) {
         "GPIO Pin Port"}},
       {"Simulation",
        {"Devices", "EEPROM File", "Waveform", "Card Base", "Parport Base", "Bus Busy",
-        "Bus Error", "PIN Polls", "Adapter Status", "SDA Stuck", "NACK Byte"}},
+        "Bus Error", "PIN Polls", "Adapter Status", "SDA Stuck", "NACK Byte", "Access Time",
+        "Wall Clock", "EEPROM Write Time"}},
   };
   std::vector<std::string> expected;
   for (const auto& [section, keys] : read_by_the_system) {

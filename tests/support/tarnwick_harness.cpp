@@ -163,6 +163,24 @@ void Environment::configure(const Ini& sections) const {
   if (!has_port_io) {
     all.push_back({"Port IO", {{"Trace", trace_path_}}});
   }
+  // Tests write and read back at once, and compare traces and waveforms:
+  // no EEPROM write cycle and bench time from the port accesses alone,
+  // unless the test sets the keys itself.
+  const std::vector<std::pair<std::string, std::string>> kTestBench{
+      {"EEPROM Write Time", "0"}, {"Wall Clock", "0"}};
+  Section* simulation = nullptr;
+  for (auto& section : all) {
+    if (section.name == "Simulation") simulation = &section;
+  }
+  if (simulation == nullptr) {
+    all.push_back({"Simulation", {}});
+    simulation = &all.back();
+  }
+  for (const auto& [key, value] : kTestBench) {
+    bool given = false;
+    for (const auto& entry : simulation->keys) given = given || entry.first == key;
+    if (!given) simulation->keys.emplace_back(key, value);
+  }
   write_ini(ini_path_, all);
 }
 

@@ -92,7 +92,9 @@ class Environment {
   Environment& operator=(const Environment&) = delete;
 
   // Writes the configuration file: `sections`, and unless they hold a
-  // section "Port IO" themselves, one whose "Trace" is trace_path().
+  // section "Port IO" themselves, one whose "Trace" is trace_path(); section
+  // "Simulation" gets "EEPROM Write Time = 0" and "Wall Clock = 0" unless
+  // the test gives those keys.
   void configure(const Ini& sections) const;
 
   const std::string& directory() const { return directory_; }

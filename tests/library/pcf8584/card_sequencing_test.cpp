@@ -68,7 +68,7 @@ TEST_F(Sequencing, RefusedReadAddressLeavesNothingToTerminate) {
   EXPECT_EQ(3, card().I2C_Address(0xB1));
   EXPECT_EQ(0, card().I2C_Stop());
   Accesses steps;
-  steps.start().write_s1(kChain).write_s0(0xB1).pin_wait().read_s1().pin_wait().stop();
+  steps.start().write_s1(kChain).write_s0(0xB1).byte_started().pin_wait().read_s1().pin_wait().stop();
   expect_steps(steps);
 }
 
@@ -149,7 +149,7 @@ TEST_F(Sequencing, AddressOfAReadingSlaveStartsTheFirstByteAtOnce) {
   ASSERT_EQ(0, card().I2C_Start());
   EXPECT_EQ(0, card().I2C_Address(0x41));
   Accesses steps;
-  steps.start().write_s1(kChain).write_s0(0x41).pin_wait().read_s1().read_s0();
+  steps.start().write_s1(kChain).write_s0(0x41).byte_started().pin_wait().read_s1().read_s0();
   expect_steps(steps);
 }
 

@@ -26,11 +26,11 @@ TEST_P(Transactions, WriteOfTwoBytesToA0) {
   Accesses expected(0x300, nops());
   expected.init();
   // start: interface on, bus free?, placeholder address, START, bus error?
-  expected.write_s1(0x40).read_s1().write_s0(0xC0).write_s1(0xC5).read_s1();
+  expected.write_s1(0x40).read_s1().write_s0(0xC0).write_s1(0xC5).byte_started().read_s1();
   // address: STOP+START chain, address byte, PIN wait, LRB
-  expected.write_s1(0x47).write_s0(0xA0).pin_wait().read_s1();
+  expected.write_s1(0x47).write_s0(0xA0).byte_started().pin_wait().read_s1();
   // send: PIN wait, then per byte: byte, PIN wait, LRB
-  expected.pin_wait().write_s0(0x12).pin_wait().read_s1().write_s0(0x34).pin_wait().read_s1();
+  expected.pin_wait().write_s0(0x12).byte_started().pin_wait().read_s1().write_s0(0x34).byte_started().pin_wait().read_s1();
   // stop: PIN wait, STOP, S0 after it, bus error?, interface off
   expected.pin_wait().write_s1(0xC2).write_s0(0xC2).read_s1().write_s1(0x00);
   EXPECT_TRUE(same_accesses(expected.lines(), finish()));
@@ -46,13 +46,13 @@ TEST_P(Transactions, ReadOfTwoBytesFromA1) {
 
   Accesses expected(0x300, nops());
   expected.init();
-  expected.write_s1(0x40).read_s1().write_s0(0xC0).write_s1(0xC5).read_s1();
+  expected.write_s1(0x40).read_s1().write_s0(0xC0).write_s1(0xC5).byte_started().read_s1();
   // address: as for writing, then a dummy read of S0 starts the first byte
-  expected.write_s1(0x47).write_s0(0xA1).pin_wait().read_s1().read_s0();
+  expected.write_s1(0x47).write_s0(0xA1).byte_started().pin_wait().read_s1().read_s0().byte_started();
   // read: PIN wait, then per byte: PIN wait, S0
-  expected.pin_wait().pin_wait().read_s0().pin_wait().read_s0();
+  expected.pin_wait().pin_wait().read_s0().byte_started().pin_wait().read_s0().byte_started();
   // stop: PIN wait, read termination (ACK off, one more byte, PIN wait), STOP
-  expected.pin_wait().write_s1(0x40).read_s0().pin_wait();
+  expected.pin_wait().write_s1(0x40).read_s0().byte_started().pin_wait();
   expected.write_s1(0xC2).write_s0(0xC2).read_s1().write_s1(0x00);
   EXPECT_TRUE(same_accesses(expected.lines(), finish()));
 }

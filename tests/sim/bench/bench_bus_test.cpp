@@ -42,6 +42,33 @@ TEST(BenchBus, BitBangedEepromWriteIsReadBackThroughTheParallelPort) {
   EXPECT_EQ(bench.bus().violations(), 0u);
 }
 
+TEST(BenchBus, AfterAWriteTheEepromRefusesItsAddressForTheWriteTime) {
+  struct Case {
+    int write_us;
+  };
+  for (const Case c : {Case{5000}, Case{0}, Case{20000}}) {
+    SCOPED_TRACE("EEPROM Write Time = " + std::to_string(c.write_us));
+    sim::BenchConfig config;
+    config.wall_clock = false;
+    config.eeprom_write_us = c.write_us;
+    sim::Bench bench(config, {}, {});
+    ParportMaster parport(bench);
+    ASSERT_TRUE(parport.eeprom_write(0xA0, 0x10, {0x12}));
+    const std::uint64_t stopped = bench.bus().time();
+    // Each probe is 40 port accesses: START, 9 clocks, STOP.
+    while (!parport.probe(0xA0)) {
+      ASSERT_LT(bench.bus().time() - stopped, static_cast<std::uint64_t>(c.write_us) + 1000);
+    }
+    const std::uint64_t answered = bench.bus().time() - stopped;
+    EXPECT_GE(answered + 40, static_cast<std::uint64_t>(c.write_us));
+    EXPECT_LE(answered, static_cast<std::uint64_t>(c.write_us) + 80);
+    // A write of nothing but the word address programs nothing: no cycle.
+    ASSERT_TRUE(parport.eeprom_write(0xA0, 0x10, {}));
+    EXPECT_TRUE(parport.probe(0xA0));
+    EXPECT_EQ(parport.eeprom_read(0xA0, 0x10, 1), (Bytes{0x12}));
+  }
+}
+
 TEST(BenchBus, DefaultDevicesAnswerAtTheirAddresses) {
   sim::Bench bench(sim::BenchConfig{}, {}, {});
   ParportMaster parport(bench);

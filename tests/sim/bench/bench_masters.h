@@ -79,12 +79,24 @@ class ParportMaster {
     stop();
     return acked;
   }
+  // An EEPROM in its write cycle does not acknowledge its address: the
+  // address is tried again, as host code does, up to this many times.
+  static constexpr int kAddressTries = 1000;
+  // Tries the address until it is acknowledged; the bus stays open.
+  bool address_polled(std::uint8_t address) {
+    for (int tries = 0; tries < kAddressTries; ++tries) {
+      start();
+      if (write_byte(address)) return true;
+      stop();
+    }
+    start();
+    return false;
+  }
   std::vector<std::uint8_t> eeprom_read(std::uint8_t address,
                                         std::uint8_t word_address,
                                         std::size_t count) {
     std::vector<std::uint8_t> bytes;
-    start();
-    if (write_byte(address) && write_byte(word_address)) {
+    if (address_polled(address) && write_byte(word_address)) {
       start();  // repeated START, now reading
       if (write_byte(static_cast<std::uint8_t>(address | 1))) {
         for (std::size_t i = 0; i < count; ++i) {

@@ -213,7 +213,10 @@ TEST_F(BusTest, StuckSdaReadsLowAndNoSlaveSeesAStart) {
   bus.hold_sda_low(true);
   EXPECT_FALSE(bus.sda());
   face.start();
-  EXPECT_TRUE(face.write(0x20));  // the stuck line reads as an acknowledge
+  // The byte face's first 1 meets the stuck 0: it loses arbitration and
+  // finds no slave, where it once took the stuck line for an acknowledge.
+  EXPECT_FALSE(face.write(0x20));
+  EXPECT_TRUE(bus.arbitration_lost());
   EXPECT_EQ(face.read(false), 0x00);
   face.stop();
   master.start();

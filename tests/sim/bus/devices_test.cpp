@@ -61,6 +61,20 @@ TEST_F(Lm75, LimitRegistersKeepNineBitsAndTakeTheValueWithItsSecondByte) {
   EXPECT_EQ(face.read_from(kLm75, 1, 1), Bytes{0x1F});
 }
 
+TEST_F(Lm75, PointerFourToSevenGivesTheLastByteReadAndHigherPointersWrap) {
+  attach(kLm75);
+  // As Linux's lm75 detection reads it: configuration, then 4 to 7.
+  ASSERT_TRUE(face.send(kLm75, {1, 0x1A}));
+  EXPECT_EQ(face.read_from(kLm75, 1, 1), Bytes{0x1A});
+  for (const std::uint8_t pointer : {4, 5, 6, 7}) {
+    EXPECT_EQ(face.read_from(kLm75, pointer, 2), (Bytes{0x1A, 0x1A})) << int{pointer};
+  }
+  EXPECT_EQ(face.read_from(kLm75, 3, 2), (Bytes{0x50, 0x00}));
+  EXPECT_EQ(face.read_from(kLm75, 6, 1), Bytes{0x00}) << "the TOS LSB came last";
+  EXPECT_EQ(face.read_from(kLm75, 0x49, 1), Bytes{0x1A}) << "0x49 is pointer 1";
+  EXPECT_EQ(face.read_from(kLm75, 0x0B, 2), (Bytes{0x50, 0x00})) << "0x0B is pointer 3";
+}
+
 TEST_F(Lm75, TemperatureIsReadOnlyAndFollowsTheBench) {
   sim::Lm75& sensor = attach(kLm75);
   ASSERT_TRUE(face.send(kLm75, {0, 0x00, 0x00}));
@@ -121,6 +135,31 @@ TEST_F(Ds1307, WrittenTimeRunsOnWithTheHostClock) {
   host_now += 3600 * 12;  // past midnight: the date and the day roll on
   EXPECT_EQ(face.read_from(kRtc, 0, 7),
             (Bytes{0x56, 0x34, 0x00, 0x03, 0x01, 0x01, 0x00}));
+}
+
+TEST_F(Ds1307, AWriteOfTheSecondsStartsTheNextSecondAFullSecondLater) {
+  // On bench time, starting 0.9 s into a second of the host clock.
+  const auto wait_ms = [&](int ms) {
+    for (int tick = 0; tick < ms * 1000; ++tick) bus.tick();
+  };
+  bus.clock().configure(1, false);
+  wait_ms(900);
+  attach(kRtc, [this] { return host_now; }, &bus.clock());
+  const auto seconds = [&] { return face.read_from(kRtc, 0, 1); };
+  wait_ms(500);
+  EXPECT_EQ(seconds(), Bytes{0x59}) << "0.5 s after power-up the host second went on";
+  ASSERT_TRUE(face.send(kRtc, {0x00, 0x10}));
+  wait_ms(990);
+  EXPECT_EQ(seconds(), Bytes{0x10}) << "0.99 s after the write";
+  wait_ms(20);
+  EXPECT_EQ(seconds(), Bytes{0x11}) << "1.01 s after the write";
+  // Writing the minutes alone leaves the count to the next second running.
+  wait_ms(500);
+  ASSERT_TRUE(face.send(kRtc, {0x01, 0x20}));
+  wait_ms(480);
+  EXPECT_EQ(seconds(), Bytes{0x11});
+  wait_ms(40);
+  EXPECT_EQ(seconds(), Bytes{0x12});
 }
 
 TEST_F(Ds1307, ClockHaltBitStopsTheClockUntilCleared) {

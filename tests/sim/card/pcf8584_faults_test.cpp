@@ -66,6 +66,36 @@ TEST(Pcf8584Faults, PinPollsHoldPinForThatManyStatusReadsAfterEachTransfer) {
   EXPECT_EQ(b.pin_wait(), 3) << "the last of two quick writes restarts the count";
 }
 
+TEST(Pcf8584Faults, PinStaysSetForNineSclPeriodsAtTheS2RateAndAtLeastThePinPolls) {
+  // 1 us per access: a poll k accesses after the byte's start shows PIN
+  // until k reaches the byte time and n polls have shown it.
+  struct Case {
+    std::uint8_t s2;
+    int pin_polls;
+    int shown;
+  };
+  for (const Case c : {Case{0x1C, 0, 99}, Case{0x1D, 0, 199}, Case{0x1E, 0, 817},
+                       Case{0x1F, 0, 5999}, Case{0x1C, 3, 99}, Case{0x1C, 150, 150},
+                       Case{0x1F, 7000, 7000}}) {
+    SCOPED_TRACE("S2 " + std::to_string(c.s2) + ", PIN Polls " + std::to_string(c.pin_polls));
+    CardBench b(slow(c.pin_polls), 1);
+    b.add_slave(0xA0);
+    b.set_up();
+    b.s1(kSelectClock);
+    b.s0(c.s2);
+    b.s1(kIdle);
+    b.s1(kEnableNoAck);
+    b.s0(0xC0);
+    b.s1(kStart);
+    b.s1(kStopThenStart);
+    b.s0(0xA0);
+    EXPECT_EQ(b.pin_wait(), c.shown);
+    EXPECT_EQ(b.status() & LRB, 0);
+    b.s0(0x12);
+    EXPECT_EQ(b.pin_wait(), c.shown) << "and again for a data byte";
+  }
+}
+
 TEST(Pcf8584Faults, PinPollsDoNotChangeWhatMovesOnTheBus) {
   CardBench plain;
   CardBench slowed(slow(5));
