@@ -19,13 +19,16 @@ constexpr const char* kScratchVariable = "TWFUZZ_SCRATCH";
 
 std::string own_prefix() { return "twfuzz-" + std::to_string(::getpid()) + "-"; }
 
+// TMPDIR when it is set (fuzz/run points it into the build when run as
+// root, who trusts no configuration file below a folder others can write),
+// else memory (/dev/shm), else /tmp.
 std::string make_scratch_directory() {
-  std::string base = "/dev/shm";
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = tmp != nullptr && *tmp != '\0' ? tmp : "/dev/shm";
   struct stat info {};
   if (::stat(base.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
       ::access(base.c_str(), W_OK) != 0) {
-    const char* tmp = std::getenv("TMPDIR");
-    base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    base = "/tmp";
   }
   std::string pattern = base + "/twfuzz-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) fail("cannot make a scratch directory in " + base);

@@ -13,11 +13,11 @@
 // so every line change is on the pins before the next is asked for.
 #include <ftdi.h>
 
-#include <cstdio>
 #include <string>
 
 #include "platform/portio/backends/backend.h"
 #include "platform/portio/stderr_line.h"
+#include "platform/text/format.h"
 
 namespace portio::ftdi_backend {
 namespace {
@@ -33,12 +33,6 @@ void (*note)(const char*) = nullptr;
 // Pin samples fetched from the chip, and writes sent to it.
 unsigned long long round_trips = 0;
 unsigned long long sent = 0;
-
-std::string hex4(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
-  return text;
-}
 
 std::string chip_error() {
   const char* text = context != nullptr ? ftdi_get_error_string(context) : nullptr;
@@ -115,8 +109,9 @@ void open(const PortSettings& settings, void (*trace_note)(const char*), std::st
   directions = 0x00;
   send_latch(0x00);
   if (context == nullptr) return;
-  banner = "FTDI device " + device + " in bit-bang mode, pins at port " + hex4(pin_port) +
-           ", directions at port " + hex4(direction_port);
+  banner = "FTDI device " + device + " in bit-bang mode, pins at port " +
+           format::hexadecimal(pin_port, 4) + ", directions at port " +
+           format::hexadecimal(direction_port, 4);
 }
 
 std::uint8_t read(std::uint16_t port) {

@@ -15,12 +15,12 @@
 #include <gpiod.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/portio/backends/backend.h"
 #include "platform/portio/stderr_line.h"
+#include "platform/text/format.h"
 
 namespace portio::gpio_backend {
 namespace {
@@ -41,12 +41,6 @@ std::string advice;
 void (*note)(const char*) = nullptr;
 unsigned long long round_trips = 0;
 unsigned long long sent = 0;
-
-std::string hex4(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
-  return text;
-}
 
 void give_up() {
   if (requested) gpiod_line_release_bulk(&lines);
@@ -132,8 +126,9 @@ void open(const PortSettings& settings, void (*trace_note)(const char*), std::st
     return;
   }
   requested = true;
-  banner = "GPIO chip " + chip_path + " lines " + named + " at port " + hex4(latch_port) +
-           ", sampled at port " + hex4(pin_port);
+  banner = "GPIO chip " + chip_path + " lines " + named + " at port " +
+           format::hexadecimal(latch_port, 4) + ", sampled at port " +
+           format::hexadecimal(pin_port, 4);
 }
 
 std::uint8_t read(std::uint16_t port) {
