@@ -100,15 +100,19 @@ class GuestPrograms(unittest.TestCase):
 
     def test_one_transaction_on_the_bench(self):
         with tempfile.TemporaryDirectory() as folder:
-            cases = [  # (interface, Devices, what the transaction prints)
-                ("2", "24C02@A0", "address A0: 0\nsend 2: 2\nread 1: 1 (FF)\nstop: 0\n"),
-                ("1", "24C02@A0", "address A0: 0\nsend 2: 2\nread 1: 1 (FF)\nstop: 0\n"),
-                ("2", "", "address A0: 3\nsend 2: 0\nread 1: -1 (00)\nstop: 0\n"),
+            cases = [  # (interface, Devices, EEPROM Write Time, what the transaction prints)
+                ("2", "24C02@A0", 0, "address A0: 0\nsend 2: 2\nread 1: 1 (FF)\nstop: 0\n"),
+                ("1", "24C02@A0", 0, "address A0: 0\nsend 2: 2\nread 1: 1 (FF)\nstop: 0\n"),
+                ("2", "", 0, "address A0: 3\nsend 2: 0\nread 1: -1 (00)\nstop: 0\n"),
+                # The Philips adapter's restart is a full STOP, which commits
+                # the written byte: the part is in its write cycle at A1.
+                ("2", "24C02@A0", 5000, "address A0: 0\nsend 2: 2\nread 1: -1 (00)\nstop: 0\n"),
             ]
-            for interface, devices, expected in cases:
-                with self.subTest(interface=interface, devices=devices):
+            for interface, devices, write_time, expected in cases:
+                with self.subTest(interface=interface, devices=devices, write_time=write_time):
                     done = self.run_program(["bus_transaction", interface],
                                             f"[Simulation]\nDevices = {devices}\n"
+                                            f"EEPROM Write Time = {write_time}\nWall Clock = 0\n"
                                             "[I2C para]\nNops = 1\n", folder)
                     self.assertEqual(done.returncode, 0, done.stderr)
                     self.assertTrue(done.stdout.endswith(expected), done.stdout)
