@@ -43,7 +43,7 @@ std::uint8_t Pcf8584Model::OwnAddress::address() const {
 }
 
 void Pcf8584Model::OwnAddress::on_selected(bool /*read*/) {
-  card_.aas_ = true;
+  card_.flags_ |= AAS;
   card_.pin_ = false;
 }
 
@@ -77,14 +77,12 @@ std::uint8_t& Pcf8584Model::register_behind_s0() {
 
 void Pcf8584Model::write_control(std::uint8_t value) {
   control_ = value & static_cast<std::uint8_t>(~PIN);
-  aas_ = false;
+  flags_ &= static_cast<std::uint8_t>(~AAS);
   if (value & PIN) {
     // Writing PIN = 1 is the controller's software reset of its status.
     if (byte_open_) byte_over();
     pin_ = true;
-    ber_ = false;
-    lrb_ = false;
-    lab_ = false;
+    flags_ &= static_cast<std::uint8_t>(~(BER | LRB | LAB));
   }
 
   if (!(value & ES0)) {
@@ -123,7 +121,7 @@ void Pcf8584Model::make_start() {
   master_ = true;
   address_pending_ = true;
   receiving_ = false;
-  if (faults_.bus_error) ber_ = true;
+  if (faults_.bus_error) flags_ |= BER;
 }
 
 void Pcf8584Model::make_stop() {
@@ -134,11 +132,11 @@ void Pcf8584Model::make_stop() {
     address_pending_ = false;
     receiving_ = false;
   }
-  if (faults_.bus_error) ber_ = true;
+  if (faults_.bus_error) flags_ |= BER;
 }
 
 void Pcf8584Model::write_data(std::uint8_t value) {
-  aas_ = false;
+  flags_ &= static_cast<std::uint8_t>(~AAS);
   if (!(control_ & ES0)) {
     std::uint8_t& behind = register_behind_s0();
     behind = &behind == &clock_ ? value & kClockBits : value;
@@ -160,7 +158,7 @@ void Pcf8584Model::write_data(std::uint8_t value) {
 
 std::uint8_t Pcf8584Model::read_data() {
   if (!(control_ & ES0)) return register_behind_s0();
-  aas_ = false;
+  flags_ &= static_cast<std::uint8_t>(~AAS);
   // A host that reads S0 before PIN cleared gets the byte as it stands.
   if (byte_open_) byte_over();
   if (master_ && receiving_ && !address_pending_) return receive();
@@ -207,14 +205,13 @@ void Pcf8584Model::byte_over() {
   if (byte_received_) {
     data_ = bus_.byte_value();
     // The ninth bit on the bus is our own answer.
-    lrb_ = !byte_ack_;
+    show(LRB, !byte_ack_);
     return;
   }
-  lrb_ = !bus_.byte_acked();
+  show(LRB, !bus_.byte_acked());
   if (bus_.arbitration_lost()) {
     // Nobody acknowledged us; the card is no longer master of the bus.
-    lab_ = true;
-    lrb_ = true;
+    flags_ |= LAB | LRB;
     master_ = false;
     address_pending_ = false;
     receiving_ = false;
@@ -223,11 +220,11 @@ void Pcf8584Model::byte_over() {
 
 std::uint8_t Pcf8584Model::read_status() {
   if (byte_open_) {
-    if (!bus_.byte_waiting() && bus_.time() >= byte_end_ &&
-        pin_shown_reads_ >= faults_.pin_polls) {
-      byte_over();
-    } else {
+    // Most status reads are polls while the byte is still on the wire.
+    if (bus_.time() < byte_end_ || pin_shown_reads_ < faults_.pin_polls || bus_.byte_waiting()) {
       ++pin_shown_reads_;
+    } else {
+      byte_over();
     }
   }
   const bool pin_shown = byte_open_ || pin_;
@@ -238,10 +235,7 @@ std::uint8_t Pcf8584Model::read_status() {
   std::uint8_t status = 0;
   if (pin_shown) status |= PIN;
   if (!own_address_loaded_) status |= INI;
-  if (ber_) status |= BER;
-  if (lrb_) status |= LRB;
-  if (aas_) status |= AAS;
-  if (lab_) status |= LAB;
+  status |= flags_;
   // BB: any master's START on the bus until its STOP.
   if (!master_ && !bus_.busy() && !faults_.bus_busy) status |= BB;
   return status;

@@ -92,10 +92,12 @@ class Pcf8584Model {
   bool byte_ack_ = false;       // and the card acknowledges it
   std::uint64_t byte_end_ = 0;  // bench time its ninth clock is over
   int pin_shown_reads_ = 0;  // status reads that showed PIN during it
-  bool ber_ = false;
-  bool lrb_ = false;
-  bool lab_ = false;
-  bool aas_ = false;
+  // BER, LRB, AAS and LAB, in their places in S1.
+  std::uint8_t flags_ = 0;
+  void show(std::uint8_t bit, bool set) {
+    flags_ = set ? static_cast<std::uint8_t>(flags_ | bit)
+                 : static_cast<std::uint8_t>(flags_ & ~bit);
+  }
 
   bool master_ = false;            // our START is on the bus, no STOP yet
   bool address_pending_ = false;   // START made, address awaited in S0
