@@ -32,18 +32,17 @@ std::atomic<const Active*> active{nullptr};
 Active current_routines{};
 std::mutex lifecycle;
 std::unique_ptr<TraceLog> trace;
-const BackendRow* traced_row = nullptr;
 
 void warn(std::string_view line) { stderr_line(line); }
 
 std::uint8_t traced_read(std::uint16_t port) {
-  const std::uint8_t value = traced_row->read(port);
+  const std::uint8_t value = current_routines.row->read(port);
   trace->access('R', port, value);
   return value;
 }
 
 void traced_write(std::uint16_t port, std::uint8_t value) {
-  traced_row->write(port, value);
+  current_routines.row->write(port, value);
   trace->access('W', port, value);
 }
 
@@ -90,7 +89,6 @@ const Active* start() {
     stderr_line(banner + " " + source_of(settings));
   }
 
-  traced_row = &row;
   current_routines = trace ? Active{traced_read, traced_write, &row}
                            : Active{row.read, row.write, &row};
   active.store(&current_routines, std::memory_order_release);
