@@ -38,8 +38,7 @@ Eeprom24c02::Eeprom24c02(std::uint8_t address, std::string file,
                          std::function<void(std::string_view)> warn,
                          const BenchClock* clock, std::uint32_t write_us)
     : address_(address),
-      clock_(clock),
-      write_us_(write_us),
+      write_cycle_(clock, write_us),
       file_(std::move(file)),
       warn_(std::move(warn)) {
   memory_.fill(kErased);
@@ -171,7 +170,7 @@ void Eeprom24c02::on_stop() {
       if (latched_ & (1u << slot)) memory_[page | slot] = latch_[slot];
     }
     latched_ = 0;
-    if (clock_ != nullptr) ready_at_ = clock_->now() + write_us_;
+    write_cycle_.begin();
     save();
   }
   state_ = State::idle;

@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "sim/bus/i2c_bus.h"
+#include "sim/devices/write_cycle.h"
 
 namespace sim {
 
@@ -36,7 +37,7 @@ class Eeprom24c02 final : public Device {
               const BenchClock* clock = nullptr, std::uint32_t write_us = 0);
 
   std::uint8_t address() const override { return address_; }
-  bool answers() override { return clock_ == nullptr || clock_->now() >= ready_at_; }
+  bool answers() override { return write_cycle_.over(); }
   void on_start() override;
   void on_selected(bool read) override;
   bool on_write(std::uint8_t byte) override;
@@ -54,9 +55,7 @@ class Eeprom24c02 final : public Device {
   void tell(const std::string& text) const;
 
   std::uint8_t address_;
-  const BenchClock* clock_;
-  std::uint32_t write_us_;
-  std::uint64_t ready_at_ = 0;  // bench time the write cycle ends
+  WriteCycle write_cycle_;
   std::string file_;
   std::function<void(std::string_view)> warn_;
   bool file_usable_ = true;  // false: the file is left alone for this run

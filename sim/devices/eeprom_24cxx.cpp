@@ -24,8 +24,7 @@ std::optional<EepromPart> eeprom_part(std::string_view name) {
 
 EepromChip::EepromChip(const EepromPart& part, const BenchClock* clock, std::uint32_t write_us)
     : part_(part),
-      clock_(clock),
-      write_us_(write_us),
+      write_cycle_(clock, write_us),
       memory_(part.size, kErased),
       latch_(part.page, 0),
       latched_(part.page, false) {}
@@ -74,7 +73,7 @@ void EepromChip::stop() {
     }
     latched_.assign(part_.page, false);
     anything_latched_ = false;
-    if (clock_ != nullptr) ready_at_ = clock_->now() + write_us_;
+    write_cycle_.begin();
   }
   state_ = State::idle;
 }

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "sim/bus/i2c_bus.h"
+#include "sim/devices/write_cycle.h"
 
 namespace sim {
 
@@ -54,7 +55,7 @@ class EepromChip {
   const EepromPart& part() const { return part_; }
   const std::vector<std::uint8_t>& contents() const { return memory_; }
 
-  bool ready() const { return clock_ == nullptr || clock_->now() >= ready_at_; }
+  bool ready() const { return write_cycle_.over(); }
   void start();
   void selected(unsigned block, bool read);
   void write(std::uint8_t byte);
@@ -65,9 +66,7 @@ class EepromChip {
   enum class State : std::uint8_t { idle, word_address, data, reading };
 
   EepromPart part_;
-  const BenchClock* clock_;
-  std::uint32_t write_us_;
-  std::uint64_t ready_at_ = 0;  // bench time the write cycle ends
+  WriteCycle write_cycle_;
   std::vector<std::uint8_t> memory_;
   std::vector<std::uint8_t> latch_;
   std::vector<bool> latched_;
