@@ -6,6 +6,13 @@
 
 namespace sim {
 
+namespace {
+
+constexpr const char* kClockHeld =
+    "SCL held low by another master while the controller clocks the bus";
+
+}  // namespace
+
 void Bus::byte_lines(bool sda, bool scl) {
   if (sda != !byte_master_.sda_low || scl != !byte_master_.scl_low) {
     const std::uint64_t next = edge_at_ + half_period_us_;
@@ -18,13 +25,13 @@ void Bus::byte_lines(bool sda, bool scl) {
 // SCL low is a fault of whoever asked for it.
 void Bus::byte_release_scl(bool sda) {
   byte_lines(sda, true);
-  if (!scl_) report("SCL held low by another master while the controller clocks the bus");
+  if (!scl_) report("%s", kClockHeld);
 }
 
 // A byte still waiting for SCL is finished first, clock held or not: the
 // controller was told to go on without waiting for it.
 void Bus::new_program() {
-  if (byte_waiting()) run_program(true);
+  finish_byte();
   program_ = Program{};
 }
 
@@ -37,7 +44,7 @@ void Bus::run_program(bool forced) {
       // Another master holds the clock low: wait for it (clock
       // synchronisation), unless told to go on.
       if (!forced) break;
-      report("SCL held low by another master while the controller clocks the bus");
+      report("%s", kClockHeld);
     }
     ++program_.at;
     switch (step.check) {
@@ -120,7 +127,7 @@ std::uint8_t Bus::read_at_once(bool ack) {
 }
 
 void Bus::start() {
-  if (byte_waiting()) run_program(true);
+  finish_byte();
   abandon_unfinished_read("START");
   if (byte_master_.scl_low) {
     byte_lines(true, false);
@@ -179,7 +186,7 @@ std::uint8_t Bus::read(bool ack) {
 }
 
 void Bus::stop() {
-  if (byte_waiting()) run_program(true);
+  finish_byte();
   if (!byte_master_.scl_low && !byte_master_.sda_low) return;
   abandon_unfinished_read("STOP");
   if (byte_master_.scl_low) byte_lines(false, false);
