@@ -58,6 +58,14 @@ std::vector<std::string> split_words(const std::string& text);
 std::vector<std::uint8_t> eeprom_image();
 // What the example hosts print for `memory`: "00: xx xx ...", 16 a line.
 std::string dump_text(const std::vector<std::uint8_t>& memory);
+// Settings for a quick bench: no port delays on any adapter, and the Custom
+// adapter wired as the Philips adapter is.
+inline const std::string kQuickBench =
+    "[I2C Card]\nNops = 0\n[I2C para]\nNops = 0\n"
+    "[I2C para Gen]\nNops = 0\n"
+    "SDA OUT Port = 378\nSDA OUT Bit = 80\nSDA OUT Pol = 1\n"
+    "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n"
+    "SDA IN Port = 379\nSDA IN Bit = 80\nSDA IN Pol = 1\n";
 // A scratch I2C.INI whose bench EEPROM starts with eeprom_image().
 void prepare_eeprom_bench(const Scratch& scratch, const std::string& more_settings = {});
 

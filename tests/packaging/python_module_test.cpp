@@ -12,6 +12,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using packaging_test::kQuickBench;
 using packaging_test::Outcome;
 using packaging_test::run;
 using packaging_test::Scratch;
@@ -48,13 +49,6 @@ with tarnwick.Bus(int(sys.argv[1])) as bus:
     except tarnwick.ByteRefused as error:
         print("refused", error.index)
 )";
-
-const std::string kQuickBench =
-    "[I2C Card]\nNops = 0\n[I2C para]\nNops = 0\n"
-    "[I2C para Gen]\nNops = 0\n"
-    "SDA OUT Port = 378\nSDA OUT Bit = 80\nSDA OUT Pol = 1\n"
-    "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n"
-    "SDA IN Port = 379\nSDA IN Bit = 80\nSDA IN Pol = 1\n";
 
 class PythonModule : public ::testing::Test {
  protected:

@@ -10,19 +10,12 @@
 namespace {
 
 using packaging_test::eeprom_image;
+using packaging_test::kQuickBench;
 using packaging_test::Outcome;
 using packaging_test::prepare_eeprom_bench;
 using packaging_test::read_file;
 using packaging_test::run;
 using packaging_test::Scratch;
-
-// The Custom adapter wired as the Philips adapter is, and no port delays.
-const std::string kQuickBench =
-    "[I2C Card]\nNops = 0\n[I2C para]\nNops = 0\n"
-    "[I2C para Gen]\nNops = 0\n"
-    "SDA OUT Port = 378\nSDA OUT Bit = 80\nSDA OUT Pol = 1\n"
-    "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n"
-    "SDA IN Port = 379\nSDA IN Bit = 80\nSDA IN Pol = 1\n";
 
 const std::vector<std::string> kAdapters{"1", "2", "3"};
 
