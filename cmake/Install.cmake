@@ -42,7 +42,7 @@ install(TARGETS dlportio_sim
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_SKIP)
 install(TARGETS sondrel tarnwick-detect tarnwick-eeprom
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
-install(FILES ${CMAKE_SOURCE_DIR}/library/frame/tarnwick.h
+install(FILES ${CMAKE_SOURCE_DIR}/include/tarnwick.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
 
 # CMake package: find_package(Tarnwick) gives Tarnwick::tarnwick.

@@ -6,7 +6,7 @@
 #include "console/commands/number_display.h"
 #include "console/interpreter/console_state.h"
 #include "console/interpreter/error_codes.h"
-#include "library/frame/tarnwick.h"
+#include "tarnwick.h"
 
 namespace commands {
 namespace {

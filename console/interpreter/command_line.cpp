@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/text/scan.h"
+#include "platform/scan.h"
 
 namespace command_line {
 namespace {

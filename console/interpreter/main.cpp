@@ -9,7 +9,7 @@
 #include "console/interpreter/end_signals.h"
 #include "console/interpreter/interpreter.h"
 #include "console/interpreter/line_input.h"
-#include "library/frame/tarnwick.h"
+#include "tarnwick.h"
 
 namespace {
 

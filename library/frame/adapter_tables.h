@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "library/adapters/parallel/parallel_adapters.h"
-#include "library/adapters/parallel/parallel_bus.h"
-#include "library/adapters/pcf8584/pcf8584.h"
+#include "library/adapters/parallel_bus.h"
+#include "library/adapters/parallel_wirings.h"
+#include "library/adapters/pcf8584.h"
 
 namespace frame {
 

@@ -1,20 +1,20 @@
 // The ten exported functions. The six bus functions hand their arguments to
 // the current adapter's routine and its bus result back unchanged; every
 // check of bus state, counts and pointers is the adapter's.
-#include "library/frame/tarnwick.h"
+#include "tarnwick.h"
 
 #include <cstddef>
 
 #include "library/frame/adapter_tables.h"
 #include "library/frame/information.h"
-#include "library/frame/library_state.h"
+#include "library/state/library_state.h"
 
 namespace {
 
 // The adapter index only ever holds 0 to 2; reading it through this keeps a
 // stray value from indexing past the tables.
 std::size_t current_adapter() {
-  const auto index = static_cast<std::size_t>(static_cast<std::uint16_t>(frame::adapter_index));
+  const auto index = static_cast<std::size_t>(static_cast<std::uint16_t>(state::adapter_index));
   return index < frame::kAdapterCount ? index : 0;
 }
 
@@ -75,7 +75,7 @@ int16_t I2C_Info(void) {
 }
 
 int16_t I2C_SelectInterface(int16_t number) {
-  frame::adapter_index = adapter_for_interface(number);
+  state::adapter_index = adapter_for_interface(number);
   return 0;
 }
 

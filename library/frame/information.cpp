@@ -4,8 +4,8 @@
 #include <array>
 #include <cstdio>
 
-#include "library/frame/library_state.h"
-#include "platform/msgbox/message_box.h"
+#include "library/state/library_state.h"
+#include "platform/message_box.h"
 
 namespace frame {
 
@@ -36,7 +36,7 @@ void information_text(std::int16_t adapter, char* buffer, std::size_t size) {
 
 void show_information() {
   std::array<char, kInformationSize> text{};
-  information_text(adapter_index, text.data(), text.size());
+  information_text(state::adapter_index, text.data(), text.size());
   message_box::show(text.data(), kCaption);
 }
 

@@ -5,12 +5,12 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "library/frame/library_state.h"
-#include "library/frame/tarnwick.h"
-#include "platform/msgbox/message_box.h"
+#include "library/state/library_state.h"
+#include "platform/bus_semaphore.h"
+#include "platform/message_box.h"
 #include "platform/profile/profile.h"
-#include "platform/semaphore/bus_semaphore.h"
-#include "platform/text/scan.h"
+#include "platform/scan.h"
+#include "tarnwick.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ constexpr std::int32_t kDefaultInterface = 1;
 
 void open_bus_semaphores() {
   char name[kTextSize];
-  for (int slot = 0; slot < frame::kSlotCount; ++slot) {
+  for (int slot = 0; slot < state::kSlotCount; ++slot) {
     std::snprintf(name, sizeof name, "I2CSEMA%d", slot);
     bus_semaphore::Handle handle = bus_semaphore::open(name);
     if (!handle.valid()) {
@@ -33,7 +33,7 @@ void open_bus_semaphores() {
     if (!handle.valid()) {
       message_box::show(name, "TARNWICK failed");
     }
-    frame::bus_semaphores[static_cast<std::size_t>(slot)] = handle;
+    state::bus_semaphores[static_cast<std::size_t>(slot)] = handle;
   }
 }
 
@@ -46,7 +46,7 @@ void select_configured_adapter() {
 }
 
 void close_bus_semaphores() {
-  for (auto& handle : frame::bus_semaphores) {
+  for (auto& handle : state::bus_semaphores) {
     bus_semaphore::close(handle);
     handle = bus_semaphore::Handle{};
   }

@@ -12,8 +12,8 @@
 #include <mutex>
 #include <string>
 
+#include "dlportio.h"
 #include "platform/portio/backends/backend.h"
-#include "platform/portio/dlportio.h"
 #include "platform/portio/port_layer.h"
 #include "platform/portio/port_settings.h"
 #include "platform/portio/stderr_line.h"

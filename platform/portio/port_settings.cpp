@@ -8,7 +8,7 @@
 
 #include "platform/portio/backends/backend.h"
 #include "platform/profile/profile.h"
-#include "platform/text/scan.h"
+#include "platform/scan.h"
 
 namespace portio {
 

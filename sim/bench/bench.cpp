@@ -3,12 +3,12 @@
 // bus's byte face and the parallel port through its line face.
 #include "sim/bench/bench.h"
 
-#include "platform/text/format.h"
+#include "platform/format.h"
+#include "sim/bench/parport_model.h"
+#include "sim/bench/pcf8584_model.h"
 #include "sim/bus/i2c_bus.h"
 #include "sim/bus/waveform.h"
-#include "sim/card/pcf8584_model.h"
 #include "sim/devices/device_list.h"
-#include "sim/parport/parport_model.h"
 
 namespace sim {
 

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/format.h"
 #include "platform/profile/profile.h"
-#include "platform/text/format.h"
-#include "platform/text/scan.h"
+#include "platform/scan.h"
 #include "sim/bench/bench.h"
 
 namespace sim {

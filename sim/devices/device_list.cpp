@@ -3,8 +3,8 @@
 #include <array>
 #include <cctype>
 
-#include "platform/text/format.h"
-#include "platform/text/scan.h"
+#include "platform/format.h"
+#include "platform/scan.h"
 #include "sim/devices/ds1307.h"
 #include "sim/devices/eeprom_24c02.h"
 #include "sim/devices/eeprom_24cxx.h"

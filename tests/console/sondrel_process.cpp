@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/semaphore/bus_semaphore.h"
+#include "platform/bus_semaphore.h"
 #include "tests/support/child_write.h"
 
 namespace sondrel_test {

@@ -17,7 +17,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/semaphore/bus_semaphore.h"
+#include "platform/bus_semaphore.h"
 
 namespace hardening {
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "platform/portio/dlportio.h"
+#include "dlportio.h"
 
 namespace port_access_stop {
 namespace {

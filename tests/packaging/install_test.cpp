@@ -109,7 +109,7 @@ TEST_F(Installed, BinariesFindTheirLibrariesInsideThePrefix) {
 
 TEST_F(Installed, HeaderConsoleManPagesAndPackageFilesAreInPlace) {
   EXPECT_EQ(read_file(in_prefix("include/tarnwick.h")),
-            read_file(SOURCE_DIR "/library/frame/tarnwick.h"));
+            read_file(SOURCE_DIR "/include/tarnwick.h"));
   for (const std::string& path :
        {std::string("bin/sondrel"), libdir + "/pkgconfig/tarnwick.pc",
         libdir + "/cmake/Tarnwick/TarnwickConfig.cmake",

@@ -124,7 +124,7 @@ TEST(ManPages, TheUtilityPagesDescribeEveryOptionOfTheirHelpAndTheirVersion) {
 
 TEST(ManPages, TheLibraryPageDeclaresTheTenFunctionsAsTheHeaderDoes) {
   std::set<std::string> in_header;
-  std::istringstream header(read_file(SOURCE_DIR "/library/frame/tarnwick.h"));
+  std::istringstream header(read_file(SOURCE_DIR "/include/tarnwick.h"));
   for (std::string line; std::getline(header, line);) {
     const auto api = line.find("TARNWICK_API ");
     if (api == 0) in_header.insert(normalized(line.substr(api + 13)));

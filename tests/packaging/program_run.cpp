@@ -12,7 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/semaphore/bus_semaphore.h"
+#include "platform/bus_semaphore.h"
 #include "tests/support/scratch_base.h"
 
 namespace packaging_test {

@@ -17,7 +17,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/semaphore/bus_semaphore.h"
+#include "platform/bus_semaphore.h"
 #include "tests/support/child_write.h"
 
 namespace harness {

@@ -33,8 +33,8 @@
 #include <utility>
 #include <vector>
 
-#include "library/frame/tarnwick.h"
-#include "tools/tarnwick_exports.h"
+#include "tarnwick.h"
+#include "utilities/tarnwick_exports.h"
 
 namespace harness {
 

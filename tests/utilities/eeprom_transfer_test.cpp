@@ -6,7 +6,7 @@
 #include <chrono>
 #include <vector>
 
-#include "utilities/eeprom/eeprom_transfer.h"
+#include "utilities/eeprom_transfer.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 
 #include <string>
 
+#include "platform/format.h"
 #include "platform/portio/backends/backend.h"
 #include "platform/portio/stderr_line.h"
-#include "platform/text/format.h"
 
 namespace portio::ftdi_backend {
 namespace {

@@ -18,9 +18,9 @@
 #include <cstring>
 #include <string>
 
+#include "platform/format.h"
 #include "platform/portio/backends/backend.h"
 #include "platform/portio/stderr_line.h"
-#include "platform/text/format.h"
 
 namespace portio::gpio_backend {
 namespace {

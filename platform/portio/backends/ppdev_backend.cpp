@@ -11,9 +11,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/format.h"
 #include "platform/portio/backends/backend.h"
 #include "platform/portio/stderr_line.h"
-#include "platform/text/format.h"
 
 namespace portio::ppdev_backend {
 namespace {

@@ -1,0 +1,314 @@
+#include "platform/bus_semaphore.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/platform/child_process.h"
+
+namespace {
+
+using bus_semaphore::Handle;
+using Clock = std::chrono::steady_clock;
+using test_support::Child;
+
+double ms_since(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Polls until `count` waits are blocked on the handle; false after 5 s.
+bool await_waiters(const Handle& handle, int count) {
+  const auto give_up = Clock::now() + std::chrono::seconds(5);
+  while (bus_semaphore::waiters(handle) < count) {
+    if (Clock::now() > give_up) return false;
+    sleep_ms(1);
+  }
+  return true;
+}
+
+// Every test works in a namespace of its own and removes what it created,
+// so no kernel objects pile up and a real bus lock is never touched.
+class BusSemaphore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    prefix_ = "twtest." + std::to_string(getpid()) + "." + info->name() + ".";
+    use_prefix(prefix_);
+  }
+
+  void TearDown() override {
+    for (const auto& [prefix, name] : created_) {
+      use_prefix(prefix);
+      bus_semaphore::remove(name.c_str());
+    }
+    unsetenv("TARNWICK_SEM_PREFIX");
+  }
+
+  static void use_prefix(const std::string& prefix) {
+    setenv("TARNWICK_SEM_PREFIX", prefix.c_str(), 1);
+  }
+
+  Handle create(const char* name) {
+    created_.emplace_back(std::getenv("TARNWICK_SEM_PREFIX"), name);
+    return bus_semaphore::create(name);
+  }
+
+  std::string prefix_;
+  std::vector<std::pair<std::string, std::string>> created_;
+};
+
+TEST_F(BusSemaphore, OpenOfAMissingNameGivesAnEmptyHandle) {
+  EXPECT_FALSE(bus_semaphore::open("I2CSEMA0").valid());
+  EXPECT_FALSE(bus_semaphore::open(nullptr).valid());
+  EXPECT_FALSE(bus_semaphore::remove("I2CSEMA0"));
+}
+
+TEST_F(BusSemaphore, CreateThenOpenGivesTheSameSemaphore) {
+  const Handle created = create("I2CSEMA1");
+  ASSERT_TRUE(created.valid());
+  const Handle opened = bus_semaphore::open("I2CSEMA1");
+  ASSERT_TRUE(opened.valid());
+  EXPECT_EQ(created.id, opened.id);
+  EXPECT_EQ(created.key, opened.key);
+  EXPECT_EQ(bus_semaphore::key_for("I2CSEMA1"), created.key);
+  // A second create, as by a second process loading the library, opens it.
+  EXPECT_EQ(create("I2CSEMA1").id, created.id);
+}
+
+TEST_F(BusSemaphore, ReleaseAtCountOneFailsAndChangesNothing) {
+  Handle handle = create("I2CSEMA0");
+  ASSERT_TRUE(handle.valid());
+  EXPECT_FALSE(bus_semaphore::release(handle)) << "a fresh semaphore is already free";
+
+  // Had the failed release raised the count to 2, a second holder would get in.
+  ASSERT_TRUE(bus_semaphore::wait(handle, 100));
+  Child other([&] { return bus_semaphore::wait(handle, 100) ? 1 : 0; });
+  EXPECT_EQ(other.exit_status(), 0) << "another process took a count that was held";
+
+  EXPECT_TRUE(bus_semaphore::release(handle));
+  EXPECT_FALSE(bus_semaphore::release(handle)) << "second release of one count";
+}
+
+TEST_F(BusSemaphore, SecondWaitInOneProcessTimesOutAfterItsTimeout) {
+  Handle handle = create("I2CSEMA1");
+  ASSERT_TRUE(bus_semaphore::wait(handle, 100));
+  const auto start = Clock::now();
+  EXPECT_FALSE(bus_semaphore::wait(handle, 100));
+  const double took = ms_since(start);
+  EXPECT_GE(took, 99.0);
+  EXPECT_LT(took, 1000.0);
+  EXPECT_TRUE(bus_semaphore::release(handle));
+}
+
+TEST_F(BusSemaphore, ReleaseFromAnotherThreadGivesTheCountBack) {
+  Handle handle = create("I2CSEMA1");
+  bool taken = false;
+  std::jthread([&] { taken = bus_semaphore::wait(handle, 100); }).join();
+  ASSERT_TRUE(taken);
+  EXPECT_TRUE(bus_semaphore::release(handle));
+  // Free for other processes now, and the process's undo record balanced:
+  // the count must be free again once the child that takes it has ended.
+  Child other([&] { return bus_semaphore::wait(handle, 100) ? 0 : 1; });
+  EXPECT_EQ(other.exit_status(), 0);
+  EXPECT_TRUE(bus_semaphore::wait(handle, 100));
+  EXPECT_TRUE(bus_semaphore::release(handle));
+}
+
+TEST_F(BusSemaphore, OnlyTheHoldingProcessCanRelease) {
+  Handle handle = create("I2CSEMA1");
+  test_support::Signal holding;
+  Child holder([&] {
+    if (!bus_semaphore::wait(handle, 100)) return 1;
+    holding.notify();
+    pause();
+    return 0;
+  });
+  ASSERT_TRUE(holding.await());
+  // A release by a process that did not take the count would later make
+  // the kernel give the count back twice and lock the bus for good.
+  EXPECT_FALSE(bus_semaphore::release(handle));
+  EXPECT_FALSE(bus_semaphore::wait(handle, 100)) << "the holder lost its count";
+  holder.kill_hard();
+  holder.exit_status();
+
+  ASSERT_TRUE(bus_semaphore::wait(handle, 100));
+  // A child forked while the parent holds inherits no count to give back.
+  Child child([&] { return bus_semaphore::release(handle) ? 1 : 0; });
+  EXPECT_EQ(child.exit_status(), 0) << "a forked child released its parent's count";
+  EXPECT_TRUE(bus_semaphore::release(handle));
+
+  Child later([&] { return bus_semaphore::wait(handle, 100) ? 0 : 1; });
+  EXPECT_EQ(later.exit_status(), 0) << "the slot stayed taken with no holder";
+}
+
+TEST_F(BusSemaphore, ContendingProcessesNeverHoldTogether) {
+  struct Tally {
+    std::atomic<int> inside;
+    std::atomic<int> overlaps;
+    std::atomic<int> acquisitions;
+  };
+  void* memory = mmap(nullptr, sizeof(Tally), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(memory, MAP_FAILED);
+  auto* tally = new (memory) Tally{};
+  Handle handle = create("I2CSEMA0");
+  constexpr int kRounds = 300;
+
+  const auto contend = [&] {
+    for (int i = 0; i < kRounds; ++i) {
+      const auto give_up = Clock::now() + std::chrono::seconds(10);
+      while (!bus_semaphore::wait(handle, 100)) {
+        if (Clock::now() > give_up) return 2;
+      }
+      if (tally->inside.fetch_add(1) != 0) tally->overlaps.fetch_add(1);
+      tally->acquisitions.fetch_add(1);
+      std::this_thread::yield();
+      tally->inside.fetch_sub(1);
+      if (!bus_semaphore::release(handle)) return 3;
+    }
+    return 0;
+  };
+  Child first(contend);
+  Child second(contend);
+  EXPECT_EQ(first.exit_status(), 0);
+  EXPECT_EQ(second.exit_status(), 0);
+  EXPECT_EQ(tally->overlaps.load(), 0);
+  EXPECT_EQ(tally->acquisitions.load(), 2 * kRounds);
+  munmap(memory, sizeof(Tally));
+}
+
+TEST_F(BusSemaphore, KillingTheHolderFreesTheSlotForAWaiterAtOnce) {
+  Handle handle = create("I2CSEMA1");
+  test_support::Signal holding;
+  Child holder([&] {
+    if (!bus_semaphore::wait(handle, 100)) return 1;
+    holding.notify();
+    pause();
+    return 0;
+  });
+  ASSERT_TRUE(holding.await());
+
+  bool taken = false;
+  Clock::time_point taken_at;
+  std::jthread waiter([&] {
+    taken = bus_semaphore::wait(handle, 5000);
+    taken_at = Clock::now();
+  });
+  ASSERT_TRUE(await_waiters(handle, 1));
+  const auto killed_at = Clock::now();
+  holder.kill_hard();
+  waiter.join();
+  holder.exit_status();
+
+  ASSERT_TRUE(taken) << "the dead holder's count never came back";
+  const double wake_ms = std::chrono::duration<double, std::milli>(taken_at - killed_at).count();
+  EXPECT_LT(wake_ms, 1000.0);
+  EXPECT_TRUE(bus_semaphore::release(handle));
+}
+
+TEST_F(BusSemaphore, PrefixIsolatesNamespaces) {
+  const Handle first = create("I2CSEMA1");
+  ASSERT_TRUE(first.valid());
+
+  use_prefix(prefix_ + "other.");
+  EXPECT_FALSE(bus_semaphore::open("I2CSEMA1").valid());
+  Handle second = create("I2CSEMA1");
+  ASSERT_TRUE(second.valid());
+  EXPECT_NE(second.id, first.id);
+  EXPECT_NE(second.key, first.key);
+
+  // Holding one namespace's slot leaves the other's free.
+  Handle first_again = first;
+  ASSERT_TRUE(bus_semaphore::wait(first_again, 100));
+  EXPECT_TRUE(bus_semaphore::wait(second, 100));
+  EXPECT_TRUE(bus_semaphore::release(second));
+  EXPECT_TRUE(bus_semaphore::release(first_again));
+}
+
+TEST_F(BusSemaphore, KeyIsFnv1aOfThePrefixedNameWithTheTopBitCleared) {
+  unsetenv("TARNWICK_SEM_PREFIX");
+  EXPECT_EQ(bus_semaphore::key_for("I2CSEMA0"), 0x3D9F1B3F);
+  EXPECT_EQ(bus_semaphore::key_for("I2CSEMA1"), 0x3C9F19AC);
+  EXPECT_EQ(bus_semaphore::key_for("I2CSEMA2"), 0x3F9F1E65);
+  EXPECT_EQ(bus_semaphore::key_for("a"), 0x640C292C);
+  use_prefix("pre.");
+  EXPECT_EQ(bus_semaphore::key_for("I2CSEMA1"), 0x51E5BEDD);
+  EXPECT_EQ(bus_semaphore::key_for(nullptr), 0);
+}
+
+TEST_F(BusSemaphore, EmptyHandleFailsAtOnce) {
+  Handle empty;
+  const auto start = Clock::now();
+  EXPECT_FALSE(bus_semaphore::wait(empty, 2000));
+  EXPECT_LT(ms_since(start), 1000.0);
+  EXPECT_FALSE(bus_semaphore::release(empty));
+  EXPECT_EQ(bus_semaphore::waiters(empty), -1);
+}
+
+void on_signal(int) {}
+
+TEST_F(BusSemaphore, SignalsNeitherShortenNorBreakAWait) {
+  // No SA_RESTART: the kernel wait is interrupted and returns EINTR.
+  struct HandlerInstalled {
+    struct sigaction previous {};
+    HandlerInstalled() {
+      struct sigaction action {};
+      action.sa_handler = on_signal;
+      sigaction(SIGUSR1, &action, &previous);
+    }
+    ~HandlerInstalled() { sigaction(SIGUSR1, &previous, nullptr); }
+  } handler;
+
+  Handle handle = create("I2CSEMA1");
+  ASSERT_TRUE(bus_semaphore::wait(handle, 100));
+
+  double timed_out_after = 0;
+  bool timed_out_taken = true;
+  std::jthread timed_out([&] {
+    const auto start = Clock::now();
+    timed_out_taken = bus_semaphore::wait(handle, 200);
+    timed_out_after = ms_since(start);
+  });
+  ASSERT_TRUE(await_waiters(handle, 1));
+  pthread_kill(timed_out.native_handle(), SIGUSR1);
+  sleep_ms(30);
+  pthread_kill(timed_out.native_handle(), SIGUSR1);
+  timed_out.join();
+  EXPECT_FALSE(timed_out_taken);
+  EXPECT_GE(timed_out_after, 199.0) << "a signal cut the wait short";
+
+  bool taken = false;
+  std::jthread waiter([&] { taken = bus_semaphore::wait(handle, 5000); });
+  ASSERT_TRUE(await_waiters(handle, 1));
+  pthread_kill(waiter.native_handle(), SIGUSR1);
+  sleep_ms(20);
+  ASSERT_TRUE(await_waiters(handle, 1)) << "the wait ended on a signal";
+  EXPECT_TRUE(bus_semaphore::release(handle));
+  waiter.join();
+  EXPECT_TRUE(taken);
+  EXPECT_TRUE(bus_semaphore::release(handle));
+}
+
+TEST_F(BusSemaphore, ASemaphoreRemovedUnderItsHandleIsOpenedAgain) {
+  Handle handle = create("I2CSEMA0");
+  ASSERT_TRUE(bus_semaphore::remove("I2CSEMA0"));
+  ASSERT_TRUE(bus_semaphore::wait(handle, 100));
+  const Handle now_there = bus_semaphore::open("I2CSEMA0");
+  ASSERT_TRUE(now_there.valid());
+  EXPECT_EQ(handle.id, now_there.id);
+  EXPECT_TRUE(bus_semaphore::release(handle));
+}
+
+}  // namespace

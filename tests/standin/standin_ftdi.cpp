@@ -1,0 +1,153 @@
+// The libftdi1 calls of the FTDI backend, served by one FT232H on the
+// bench, vendor 0403, product 6014, serial TW000001. Its pin AD0 is wired
+// to SCL and AD1 to SDA, each with a pull-up; the other pins float and
+// read 1. In bit-bang mode a pin whose direction bit is set drives its
+// latch bit, and a clear one is an input.
+#include <ftdi.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tests/standin/standin_bench.h"
+
+namespace {
+
+constexpr int kVendor = 0x0403;
+constexpr int kProduct = 0x6014;
+constexpr const char* kSerial = "TW000001";
+constexpr unsigned char kScl = 0x01;  // AD0
+constexpr unsigned char kSda = 0x02;  // AD1
+
+struct Chip {
+  bool open = false;
+  bool bitbang = false;
+  unsigned char latch = 0;
+  unsigned char directions = 0;
+};
+
+Chip chip;
+ftdi_context* holder = nullptr;  // the context that has the chip open
+
+int fail(ftdi_context* ftdi, int code, const char* text) {
+  if (ftdi != nullptr) ftdi->error_str = const_cast<char*>(text);
+  return code;
+}
+
+bool released(unsigned char pin) {
+  return !chip.bitbang || (chip.directions & pin) == 0 || (chip.latch & pin) != 0;
+}
+
+void drive_bus() { standin::drive(released(kSda), released(kScl)); }
+
+// "i:vendor:product", "i:vendor:product:index" and "s:vendor:product:serial"
+// as libftdi reads them; the bench has one chip, index 0.
+bool names_the_chip(const std::string& text) {
+  if (text.size() < 2 || text[1] != ':' || (text[0] != 'i' && text[0] != 's')) return false;
+  const char* rest = text.c_str() + 2;
+  char* end = nullptr;
+  const long vendor = std::strtol(rest, &end, 0);
+  if (*end != ':') return false;
+  const long product = std::strtol(end + 1, &end, 0);
+  if (vendor != kVendor || product != kProduct) return false;
+  if (text[0] == 's') return *end == ':' && std::strcmp(end + 1, kSerial) == 0;
+  return *end == '\0' || (*end == ':' && std::strtol(end + 1, &end, 0) == 0 && *end == '\0');
+}
+
+}  // namespace
+
+// ftdi.h marks nothing for export, and this build hides what is not marked.
+#pragma GCC visibility push(default)
+extern "C" {
+
+ftdi_context* ftdi_new(void) {
+  auto* ftdi = static_cast<ftdi_context*>(std::calloc(1, sizeof(ftdi_context)));
+  return ftdi;
+}
+
+void ftdi_free(ftdi_context* ftdi) {
+  if (ftdi != nullptr && ftdi == holder) ftdi_usb_close(ftdi);
+  std::free(ftdi);
+}
+
+int ftdi_set_interface(ftdi_context* ftdi, enum ftdi_interface interface) {
+  if (ftdi == nullptr) return -2;
+  if (interface < INTERFACE_ANY || interface > INTERFACE_D) {
+    return fail(ftdi, -1, "Unknown interface");
+  }
+  // Kept as libftdi keeps it: 0 for A (or any), 1 for B and so on.
+  ftdi->interface = interface == INTERFACE_ANY ? 0 : interface - 1;
+  return 0;
+}
+
+int ftdi_usb_open_string(ftdi_context* ftdi, const char* description) {
+  if (ftdi == nullptr) return -12;
+  if (description == nullptr || !names_the_chip(description)) {
+    return fail(ftdi, -3, "device not found");
+  }
+  // An FT232H has interface A alone: claiming another one fails.
+  if (ftdi->interface != 0) {
+    return fail(ftdi, -5, "unable to claim usb device. Make sure the default FTDI driver is not in use");
+  }
+  if (chip.open) return fail(ftdi, -5, "unable to claim usb device. Make sure the default FTDI driver is not in use");
+  chip = Chip{};
+  chip.open = true;
+  holder = ftdi;
+  standin::attach();
+  drive_bus();
+  return 0;
+}
+
+int ftdi_usb_close(ftdi_context* ftdi) {
+  if (ftdi == nullptr || ftdi != holder) return 0;
+  chip = Chip{};
+  holder = nullptr;
+  standin::drive(true, true);
+  standin::detach();
+  return 0;
+}
+
+int ftdi_set_bitmode(ftdi_context* ftdi, unsigned char bitmask, unsigned char mode) {
+  if (ftdi == nullptr || ftdi != holder) return fail(ftdi, -2, "USB device unavailable");
+  standin::written();
+  if (mode == BITMODE_RESET) {
+    chip.bitbang = false;
+  } else if (mode == BITMODE_BITBANG) {
+    chip.bitbang = true;
+    chip.directions = bitmask;
+  } else {
+    return fail(ftdi, -1, "the bench's stand-in knows only bit-bang mode");
+  }
+  drive_bus();
+  return 0;
+}
+
+int ftdi_write_data(ftdi_context* ftdi, const unsigned char* buf, int size) {
+  if (ftdi == nullptr || ftdi != holder) return fail(ftdi, -666, "USB device unavailable");
+  // Bit-bang mode puts the bytes on the pins one after another.
+  for (int i = 0; i < size; ++i) {
+    standin::written();
+    chip.latch = buf[i];
+    drive_bus();
+  }
+  return size;
+}
+
+int ftdi_read_pins(ftdi_context* ftdi, unsigned char* pins) {
+  if (ftdi == nullptr || ftdi != holder) return fail(ftdi, -2, "USB device unavailable");
+  standin::sampled();
+  unsigned char value = static_cast<unsigned char>((chip.latch & chip.directions) |
+                                                   (~chip.directions & 0xFF));
+  value = static_cast<unsigned char>(value & ~(kSda | kScl));
+  if (standin::sda()) value |= kSda;
+  if (standin::scl()) value |= kScl;
+  *pins = value;
+  return 0;
+}
+
+const char* ftdi_get_error_string(ftdi_context* ftdi) {
+  return ftdi != nullptr && ftdi->error_str != nullptr ? ftdi->error_str : "";
+}
+
+}  // extern "C"
+#pragma GCC visibility pop

@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""Checks of tests/vm/sessions.py's trace comparison, and of the two
+programs the guest runs, on the bench. BUILD_DIR names the build tree."""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sessions  # noqa: E402
+
+BUILD = os.path.abspath(os.environ.get("BUILD_DIR", "build/default"))
+
+
+def parse(text):
+    return [(op, int(port, 16), int(value, 16)) for op, port, value in
+            (line.split() for line in text.strip().splitlines())]
+
+
+def session(backend, reachable=(0x378,)):
+    return sessions.Session("t", "root", backend, "sondrel", 2, 0x378, reachable=reachable)
+
+
+# The Philips adapter's init on the bench: data high, then the clock high
+# from the control register's value, then the adapter check.
+BENCH = """W 0378 7F
+R 037A 0C
+W 037A 0C
+R 0379 D8
+R 0379 D8
+W 0378 80
+R 037A 0C
+W 037A 04"""
+
+DIRECT_GUEST = BENCH.replace("R 037A 0C", "R 037A CC").replace("W 037A 0C", "W 037A CC") \
+    .replace("W 037A 04", "W 037A C4")
+
+
+# The same with SDA on control bit 5, the data direction (a Custom wiring).
+DIRECTION_BENCH = BENCH.replace("W 037A 0C", "W 037A 2C").replace(
+    "R 037A 0C\nW 037A 04", "R 037A 2C\nW 037A 24")
+
+
+class TraceComparison(unittest.TestCase):
+    CASES = [
+        # (what, backend, reachable, guest trace, problem expected)
+        ("ppdev reads back the four output bits", "ppdev", (0x378,), BENCH, None),
+        ("direct reads back bits 6 and 7 set", "direct", (0x378,), DIRECT_GUEST, None),
+        ("a control read through direct without bits 6, 7", "direct", (0x378,),
+         DIRECT_GUEST.replace("R 037A CC", "R 037A 4C", 1), "bits 6, 7 not set"),
+        ("a control read through ppdev with high bits", "ppdev", (0x378,),
+         BENCH.replace("R 037A 0C", "R 037A CC", 1), "bits 4, 6, 7 not clear"),
+        ("ppdev keeps the direction bit that was written", "ppdev", (0x378,),
+         DIRECTION_BENCH, None),
+        ("ppdev loses the direction bit that was written", "ppdev", (0x378,),
+         DIRECTION_BENCH.replace("R 037A 2C\nW 037A 24", "R 037A 0C\nW 037A 04"),
+         "control register: expected 2C"),
+        ("a control read that is not the value written", "ppdev", (0x378,),
+         BENCH.replace("R 037A 0C\nW 037A 04", "R 037A 08\nW 037A 00"), "expected 0C"),
+        ("another value written to the data register", "ppdev", (0x378,),
+         BENCH.replace("W 0378 80", "W 0378 00"), "another value written"),
+        ("a control write that keeps a bit the read did not show", "direct", (0x378,),
+         DIRECT_GUEST.replace("W 037A C4", "W 037A CC"), "another value written"),
+        ("another port", "ppdev", (0x378,), BENCH.replace("R 0379 D8", "R 037A 0C", 1),
+         "another port or direction"),
+        ("an access missing", "ppdev", (0x378,), "\n".join(BENCH.splitlines()[:-1]),
+         "7 accesses in the guest, 8 on the bench"),
+        ("a status that is not QEMU's", "ppdev", (0x378,),
+         BENCH.replace("R 0379 D8", "R 0379 D9"), "status register: expected D8"),
+        ("a refused backend reads FF everywhere", "direct", (),
+         BENCH.replace("R 037A 0C", "R 037A FF"), "nothing answers"),
+    ]
+
+    def test_cases(self):
+        for what, backend, reachable, guest, expected in self.CASES:
+            with self.subTest(what):
+                bench = DIRECTION_BENCH if "direction bit" in what else BENCH
+                problems = sessions.compare_traces(session(backend, reachable), parse(guest),
+                                                   parse(bench))
+                if expected is None:
+                    self.assertEqual(problems, [])
+                else:
+                    self.assertTrue(any(expected in p for p in problems), problems)
+
+    def test_bench_answering_where_the_guest_has_nothing(self):
+        problems = sessions.compare_traces(session("direct", ()), parse("W 0378 7F\nR 037A FF"),
+                                           parse("W 0378 7F\nR 037A 0C"))
+        self.assertTrue(any("the bench answers" in p for p in problems), problems)
+
+
+class GuestPrograms(unittest.TestCase):
+    def run_program(self, args, ini, folder):
+        path = os.path.join(folder, "I2C.INI")
+        with open(path, "w") as out:
+            out.write(ini)
+        env = dict(os.environ, I2C_INI=path, TARNWICK_SEM_PREFIX=f"vm-test-{os.getpid()}-")
+        return subprocess.run([os.path.join(BUILD, "bin", args[0])] + args[1:], cwd=folder,
+                              env=env, capture_output=True, text=True, timeout=120)
+
+    def test_one_transaction_on_the_bench(self):
+        with tempfile.TemporaryDirectory() as folder:
+            cases = [  # (interface, Devices, EEPROM Write Time, what the transaction prints)
+                ("2", "24C02@A0", 0, "address A0: 0\nsend 2: 2\nread 1: 1 (FF)\nstop: 0\n"),
+                ("1", "24C02@A0", 0, "address A0: 0\nsend 2: 2\nread 1: 1 (FF)\nstop: 0\n"),
+                ("2", "", 0, "address A0: 3\nsend 2: 0\nread 1: -1 (00)\nstop: 0\n"),
+                # The Philips adapter's restart is a full STOP, which commits
+                # the written byte: the part is in its write cycle at A1.
+                ("2", "24C02@A0", 5000, "address A0: 0\nsend 2: 2\nread 1: -1 (00)\nstop: 0\n"),
+            ]
+            for interface, devices, write_time, expected in cases:
+                with self.subTest(interface=interface, devices=devices, write_time=write_time):
+                    done = self.run_program(["bus_transaction", interface],
+                                            f"[Simulation]\nDevices = {devices}\n"
+                                            f"EEPROM Write Time = {write_time}\nWall Clock = 0\n"
+                                            "[I2C para]\nNops = 1\n", folder)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    self.assertTrue(done.stdout.endswith(expected), done.stdout)
+                    self.assertIn(f"select {interface}: 0\ninit: 0\nstart: 0\n", done.stdout)
+
+    def test_bad_arguments(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for args in (["bus_transaction", "4"], ["bus_transaction", "2", "2"],
+                         ["port_access_time", "80"], ["port_access_time", "379", "0"],
+                         ["port_access_time", "37Z"]):
+                with self.subTest(args=args):
+                    done = self.run_program(args, "", folder)
+                    self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
+                    self.assertIn("usage:", done.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
