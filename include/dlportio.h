@@ -7,7 +7,10 @@
  *           own (libdlportio-sim.so) loaded from beside this library;
  *   direct  real x86 port instructions, each port asked of the kernel
  *           (ioperm) when it is first used;
- *   ppdev   a real parallel port through the Linux parport device.
+ *   ppdev   a real parallel port through the Linux parport device;
+ *   ftdi    an FTDI USB chip in bit-bang mode (libftdi1), its eight pins
+ *           seen as two ports;
+ *   gpio    GPIO lines of a Linux GPIO chip (libgpiod), seen as two ports.
  * Key "Trace" names a file to which every access is appended. */
 #ifndef DLPORTIO_H
 #define DLPORTIO_H

@@ -1,6 +1,8 @@
 // Number scanning in the manner of the C library's "%d" and "%x" conversions.
 #include "platform/scan.h"
 
+#include <algorithm>
+
 namespace scan {
 namespace {
 
@@ -88,6 +90,15 @@ std::optional<std::int32_t> hexadecimal(std::string_view text) {
     cursor.at += 2;
   }
   return digits<hex_digit>(cursor, 16, negative);
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+           return lower(x) == lower(y);
+         });
 }
 
 }  // namespace scan

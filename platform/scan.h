@@ -42,4 +42,8 @@ struct Whole {
 };
 std::optional<std::uint32_t> whole_number(std::string_view text, const Whole& rules);
 
+// Names in the configuration (sections, keys, backends, parts) compare
+// without regard to case, ASCII letters only, whatever the locale.
+bool equal_ignoring_case(std::string_view a, std::string_view b);
+
 }  // namespace scan

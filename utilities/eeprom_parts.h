@@ -3,9 +3,10 @@
 #pragma once
 
 #include <array>
-#include <cctype>
 #include <optional>
 #include <string_view>
+
+#include "platform/scan.h"
 
 namespace eeprom_parts {
 
@@ -34,11 +35,7 @@ inline unsigned block_bits(const Part& part) { return 2 * (blocks(part) - 1); }
 
 inline std::optional<Part> named(std::string_view name) {
   for (const Part& part : kParts) {
-    bool same = part.name.size() == name.size();
-    for (std::size_t i = 0; same && i < name.size(); ++i) {
-      same = std::toupper(static_cast<unsigned char>(name[i])) == part.name[i];
-    }
-    if (same) return part;
+    if (scan::equal_ignoring_case(part.name, name)) return part;
   }
   return std::nullopt;
 }

@@ -10,7 +10,8 @@ namespace portio {
 // the backend it names from the start.
 void restart();
 
-// The name of the backend in use ("sim", "direct", "ppdev"); starts it
+// The name of the backend in use ("sim", "direct", "ppdev", "ftdi",
+// "gpio"); starts it
 // when no access has been made yet.
 const char* backend_name();
 

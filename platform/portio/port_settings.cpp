@@ -24,14 +24,11 @@ std::string read_value(const char* section, const char* key,
   return std::string(buffer.data());
 }
 
-std::string lower_trimmed(std::string text) {
+std::string trimmed(std::string text) {
   const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
   text.erase(text.begin(), std::find_if_not(text.begin(), text.end(), blank));
   text.erase(std::find_if_not(text.rbegin(), text.rend(), blank).base(),
              text.end());
-  for (char& c : text) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
   return text;
 }
 
@@ -116,12 +113,12 @@ PortSettings PortSettings::load(
   }
 
   const std::string backend = read_value(kSection, "Backend", "");
-  const std::string kind = lower_trimmed(backend);
+  const std::string kind = trimmed(backend);
   settings.backend_given = false;
   if (!kind.empty()) {
     std::string names;
     for (std::size_t row = 0; row < kBackends.size(); ++row) {
-      if (kind == kBackends[row].name) {
+      if (scan::equal_ignoring_case(kind, kBackends[row].name)) {
         settings.backend = row;
         settings.backend_given = true;
       }
@@ -151,9 +148,9 @@ PortSettings PortSettings::load(
   settings.ftdi_device = read_value(kSection, "FTDI Device", "i:0x0403:0x6014");
   if (settings.ftdi_device.empty()) settings.ftdi_device = "i:0x0403:0x6014";
   const std::string interface = read_value(kSection, "FTDI Interface", "A");
-  const std::string chosen = lower_trimmed(interface);
+  const std::string chosen = trimmed(interface);
   const auto named = std::find_if(kInterfaces.begin(), kInterfaces.end(),
-                                  [&](const char* name) { return chosen == name; });
+                                  [&](const char* name) { return scan::equal_ignoring_case(chosen, name); });
   if (named != kInterfaces.end()) {
     settings.ftdi_interface = static_cast<int>(named - kInterfaces.begin());
   } else {

@@ -3,21 +3,13 @@
 
 #include <algorithm>
 
+#include "platform/scan.h"
+
 namespace profile::ini {
 namespace {
 
 constexpr bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-constexpr char lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return lower(x) == lower(y); });
 }
 
 std::string_view trimmed(std::string_view s) {
@@ -76,7 +68,7 @@ Place find(const std::vector<Line>& lines, std::string_view section,
     const Line& line = lines[i];
     if (line.kind == LineKind::section) {
       if (place.section_found) break;
-      if (same_name(line.name, section)) {
+      if (scan::equal_ignoring_case(line.name, section)) {
         place.section_found = true;
         place.section_tail = i;
       }
@@ -84,7 +76,7 @@ Place find(const std::vector<Line>& lines, std::string_view section,
     }
     if (!place.section_found) continue;
     if (line.kind != LineKind::blank) place.section_tail = i;
-    if (line.kind == LineKind::entry && same_name(line.name, key)) {
+    if (line.kind == LineKind::entry && scan::equal_ignoring_case(line.name, key)) {
       place.key_line = i;
       break;
     }

@@ -35,17 +35,6 @@ constexpr std::array<TypeName, 8> kTypes{{
 
 constexpr std::string_view kIgnored = "; entry ignored";
 
-bool same_letters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::string quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
 }
@@ -86,7 +75,7 @@ std::vector<std::unique_ptr<Device>> make_devices(
 
     const TypeName* type = nullptr;
     for (const auto& known : kTypes) {
-      if (same_letters(known.name, type_text)) type = &known;
+      if (scan::equal_ignoring_case(known.name, type_text)) type = &known;
     }
     if (type == nullptr) {
       complain(entry, "unknown device type " + quoted(type_text) +
