@@ -96,12 +96,12 @@ install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/eeprom_dump.py
 
 # The Python module, where the prefix's python3 finds it (see the script):
 # the system's python3 first, the one that Debian's prefixes belong to.
+# Without a python3 now, the install looks for one again when it runs.
 find_program(TARNWICK_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
 find_program(TARNWICK_PYTHON3 python3)
-if(TARNWICK_PYTHON3)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/InstallPython.cmake.in
-    ${CMAKE_BINARY_DIR}/packaging/InstallPython.cmake @ONLY)
-  install(SCRIPT ${CMAKE_BINARY_DIR}/packaging/InstallPython.cmake COMPONENT Runtime)
-else()
-  message(STATUS "No python3: cmake --install leaves out the Python module tarnwick")
+if(NOT TARNWICK_PYTHON3)
+  set(TARNWICK_PYTHON3 "")
 endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/InstallPython.cmake.in
+  ${CMAKE_BINARY_DIR}/packaging/InstallPython.cmake @ONLY)
+install(SCRIPT ${CMAKE_BINARY_DIR}/packaging/InstallPython.cmake COMPONENT Runtime)

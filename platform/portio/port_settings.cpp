@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <optional>
 
+#include <sys/stat.h>
+
 #include "platform/portio/backends/backend.h"
 #include "platform/profile/profile.h"
 #include "platform/scan.h"
@@ -98,8 +100,13 @@ PortSettings PortSettings::load(
   // who wrote the file must hear why.
   // A privileged process that ignores the file says so once, however
   // often the port layer starts.
+  // Where there is no file at all, there is nothing to distrust: the
+  // defaults are what the user has asked for.
   static bool refusal_told = false;
-  if (const std::string refused = profile::refusal(settings.config_path); !refused.empty()) {
+  struct stat entry {};
+  const bool file_present = ::lstat(settings.config_path.c_str(), &entry) == 0;
+  if (const std::string refused = file_present ? profile::refusal(settings.config_path) : "";
+      !refused.empty()) {
     if (!refusal_told) {
       warn("not using the configuration file " + settings.config_path + ": " + refused +
            "; a privileged process trusts only a file and folders that root or its real user "

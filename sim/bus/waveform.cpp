@@ -14,6 +14,10 @@ namespace {
 
 constexpr std::size_t kFlushAt = 1 << 16;
 
+// How long before the first edge the starting levels stand, in us: enough
+// for a viewer to show the idle bus before the first START.
+constexpr std::uint64_t kLeadIn = 10;
+
 // VCD identifier codes of the two wires.
 constexpr char kSclCode = '!';
 constexpr char kSdaCode = '"';
@@ -77,16 +81,28 @@ void Waveform::begin(bool scl, bool sda) {
   scl_ = scl;
   sda_ = sda;
   put(kHeader, sizeof kHeader - 1);
+}
+
+void Waveform::dump_start(std::uint64_t stamp) {
+  if (started_) return;
+  started_ = true;
+  last_stamp_ = stamp;
   char text[64];
-  int length = std::snprintf(text, sizeof text, "#0\n$dumpvars\n%c%c\n%c%c\n$end\n",
-                             scl ? '1' : '0', kSclCode, sda ? '1' : '0',
-                             kSdaCode);
+  int length = std::snprintf(text, sizeof text, "#%llu\n$dumpvars\n%c%c\n%c%c\n$end\n",
+                             static_cast<unsigned long long>(stamp), scl_ ? '1' : '0',
+                             kSclCode, sda_ ? '1' : '0', kSdaCode);
   put(text, static_cast<std::size_t>(length));
 }
 
 void Waveform::change(std::uint64_t step, bool scl, bool sda) {
   if (!begun_ || finished_ || (scl == scl_ && sda == sda_)) return;
   std::uint64_t stamp = step;
+  if (!started_) {
+    // The first edge: stamps start at 1 so that the levels before it keep
+    // a stamp of their own.
+    if (stamp == 0) stamp = 1;
+    dump_start(stamp > kLeadIn ? stamp - kLeadIn : 0);
+  }
   if (stamp <= last_stamp_) stamp = last_stamp_ + 1;
   last_stamp_ = stamp;
   char text[64];
@@ -109,6 +125,8 @@ void Waveform::change(std::uint64_t step, bool scl, bool sda) {
 
 void Waveform::finish(std::uint64_t step) {
   if (!begun_ || finished_) return;
+  // A recording without an edge still shows the lines' levels.
+  dump_start(0);
   finished_ = true;
   std::uint64_t stamp = step;
   if (stamp <= last_stamp_) stamp = last_stamp_ + 1;

@@ -8,6 +8,11 @@
 // as soon as it has caught up. The file is written through a
 // buffer and closed with a timestamp after the last change, because VCD
 // readers drop the values of the final timestamp otherwise.
+//
+// The lines' starting levels are stamped a little before the first edge,
+// not at time 0: a viewer opens a file at its first timestamp, so it opens
+// on the first transaction instead of the milliseconds of idle bus before
+// it (the bench's start-up and the host's own steps).
 #pragma once
 
 #include <cstdint>
@@ -27,7 +32,7 @@ class Waveform {
   Waveform(const Waveform&) = delete;
   Waveform& operator=(const Waveform&) = delete;
 
-  // The header and the levels at step 0.
+  // The header; the levels the lines start at.
   void begin(bool scl, bool sda);
   // The lines now stand at these levels; `step` is the bench time in us.
   void change(std::uint64_t step, bool scl, bool sda);
@@ -40,6 +45,8 @@ class Waveform {
  private:
   explicit Waveform(std::FILE* file);
   void put(const char* text, std::size_t length);
+  // The starting levels, once, at `stamp`.
+  void dump_start(std::uint64_t stamp);
   void flush();
 
   std::FILE* file_;
@@ -48,6 +55,7 @@ class Waveform {
   bool scl_ = true;
   bool sda_ = true;
   bool begun_ = false;
+  bool started_ = false;
   bool finished_ = false;
   bool healthy_ = true;
 };

@@ -115,6 +115,7 @@ TEST_F(WaveformTest, ByteFaceAloneDecodesWithoutAnyPortAccessInBetween) {
 TEST_F(WaveformTest, FileStartsIdleAndClosesAfterTheLastChangeWithRisingTime) {
   std::uint64_t end_time = 0;
   record([&end_time](sim::Bus& bus) {
+    for (int i = 0; i < 100; ++i) bus.tick();  // an idle bus before the first START
     line_traffic(bus);
     byte_traffic(bus);
     for (int i = 0; i < 500; ++i) bus.tick();
@@ -126,7 +127,16 @@ TEST_F(WaveformTest, FileStartsIdleAndClosesAfterTheLastChangeWithRisingTime) {
   EXPECT_NE(vcd.find("$var wire 1 \" sda $end"), std::string::npos);
   const std::size_t body = vcd.find("$enddefinitions $end\n");
   ASSERT_NE(body, std::string::npos);
-  EXPECT_EQ(vcd.substr(body + 21, 25), "#0\n$dumpvars\n1!\n1\"\n$end\n#");
+  // The starting levels (idle: both high) stand 10 us before the first
+  // edge, so that a viewer opens on the traffic, not on the idle bus.
+  const std::string start = vcd.substr(body + 21);
+  const std::size_t dump = start.find("\n$dumpvars\n1!\n1\"\n$end\n#");
+  ASSERT_NE(dump, std::string::npos) << start.substr(0, 60);
+  ASSERT_EQ(start[0], '#');
+  const unsigned long long levels_at = std::stoull(start.substr(1, dump - 1));
+  const std::size_t first_edge = dump + std::string("\n$dumpvars\n1!\n1\"\n$end\n").size();
+  EXPECT_EQ(std::stoull(start.substr(first_edge + 1)), levels_at + 10);
+  EXPECT_GT(levels_at, 0u) << "the idle bus before the first edge is not recorded";
 
   std::istringstream lines(vcd.substr(body));
   std::string line;

@@ -64,6 +64,25 @@ std::string config_path;
 // there can hang the machine, so they are never asked for.
 constexpr std::uint16_t kFirstAdapterPort = 0x100;
 
+// What to do about a refused ioperm, by its cause: rights help only where
+// rights were missing; a kernel (or machine) without port instructions
+// needs another backend, whoever runs the program. The text runs on into
+// "set Backend = sim ...".
+std::string remedy(int cause) {
+  if ((cause == EPERM || cause == EACCES) && ::geteuid() == 0) {
+    return "root here lacks CAP_SYS_RAWIO (a container, or the kernel's lockdown); "
+           "give the process that capability, or set ";
+  }
+  if (cause == EPERM || cause == EACCES) {
+    return "run as root (or with CAP_SYS_RAWIO) on an x86 PC, or set ";
+  }
+  if (cause == ENOSYS) {
+    return "this kernel gives no direct port access (not an x86 PC, or built without "
+           "ioperm); use Backend = ppdev for a parallel port, or set ";
+  }
+  return "check the adapter's ports in " + config_path + ", or set ";
+}
+
 }  // namespace
 
 void start(const std::string& path) {
@@ -94,12 +113,12 @@ bool reachable(std::uint16_t port) {
   if (refused) return false;
   if (ask_kernel(port, 1, 1) != 0) {
     refused = true;
+    const int cause = errno;
     const bool elsewhere = granted.test(port);
     stderr_line("cannot reach I/O port " + format::hexadecimal(port, 4) + " directly" +
-                (elsewhere ? " in this thread" : "") + " (ioperm: " + std::strerror(errno) +
-                "); run as root (or with CAP_SYS_RAWIO) on an x86 PC, or set "
-                "Backend = sim in section \"Port IO\" of " + config_path +
-                "; until then port reads give FF and writes are ignored");
+                (elsewhere ? " in this thread" : "") + " (ioperm: " + std::strerror(cause) +
+                "); " + remedy(cause) + "Backend = sim in section \"Port IO\" of " +
+                config_path + "; until then port reads give FF and writes are ignored");
     return false;
   }
   granted.set(port);
