@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -12,9 +11,14 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/bus_semaphore.h"
-#include "tests/support/scratch_base.h"
+#include "tests/support/child.h"
+#include "tests/support/program.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/scratch.h"
+#include "tests/support/semaphores.h"
 
 namespace {
 
@@ -151,30 +155,17 @@ class Reader {
   std::size_t at_ = 0;
 };
 
-struct Finished {
-  std::string output;
-  int status = -1;
-};
-
-Finished run_bench(const std::string& arguments) {
-  Finished run;
-  const std::string command = std::string(TARNWICK_BENCH_PATH) + " " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char chunk[4096];
-  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
-    run.output.append(chunk, got);
-  }
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+test_kit::Run run_bench(const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{TARNWICK_BENCH_PATH};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return test_kit::run_program({argv});
 }
 
 TEST(BenchProgram, QuickJsonRunGivesEveryFigureAndNoExtraPortAccess) {
-  const Finished run = run_bench("--quick --json");
-  ASSERT_EQ(run.status, 0) << run.output;
+  const test_kit::Run run = run_bench({"--quick", "--json"});
+  ASSERT_EQ(run.exit_status, 0) << run.out;
   std::map<std::string, Member> members;
-  ASSERT_NO_THROW(members = Reader(run.output).top_object()) << run.output;
+  ASSERT_NO_THROW(members = Reader(run.out).top_object()) << run.out;
   for (const char* key :
        {"port_accesses_extra", "overhead_ratio", "sim_accesses_per_second",
         "semaphore_handoff_ratio", "semaphore_timeout_ms_max", "console_commands_per_second",
@@ -196,44 +187,38 @@ TEST(BenchProgram, QuickJsonRunGivesEveryFigureAndNoExtraPortAccess) {
 // A run ended by SIGTERM while it holds the library loaded still removes
 // its bus semaphores and its scratch files.
 TEST(BenchProgram, ASignalEndsItWithoutLeavingSemaphoresOrFiles) {
-  std::string pattern_text = test_scratch::pattern("bench-signal-test.");
-  char* pattern = pattern_text.data();
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string scratch = pattern;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    setenv("TMPDIR", scratch.c_str(), 1);
+  const test_kit::ScratchFolder scratch("bench-signal-test.");
+  test_kit::Child bench([&] {
+    setenv("TMPDIR", scratch.path().c_str(), 1);
     const int null = open("/dev/null", O_WRONLY);
     dup2(null, STDOUT_FILENO);
     dup2(null, STDERR_FILENO);
     execl(TARNWICK_BENCH_PATH, TARNWICK_BENCH_PATH, "--quick", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  setenv("TARNWICK_SEM_PREFIX", ("tarnwick-bench." + std::to_string(child) + ".").c_str(), 1);
+    return 127;
+  });
+  const test_kit::ScopedEnv prefix("TARNWICK_SEM_PREFIX",
+                                   "tarnwick-bench." + std::to_string(bench.pid()) + ".");
   // The semaphores appear when the benchmark first loads the library.
   bool created = false;
   for (int i = 0; i < 2000 && !created; ++i) {
     created = bus_semaphore::open("I2CSEMA0").valid();
     if (!created) usleep(5000);
   }
-  kill(child, SIGTERM);
-  int status = 0;
-  waitpid(child, &status, 0);
+  kill(bench.pid(), SIGTERM);
+  const test_kit::Child::Ending ending = bench.wait();
   ASSERT_TRUE(created) << "the benchmark made no bus semaphores";
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
-  for (const char* slot : {"I2CSEMA0", "I2CSEMA1", "I2CSEMA2"}) {
+  EXPECT_TRUE(ending.outcome == test_kit::Child::Outcome::killed && ending.code == SIGTERM)
+      << "outcome " << static_cast<int>(ending.outcome) << ", code " << ending.code;
+  for (const char* slot : test_kit::kSlotSemaphores) {
     EXPECT_FALSE(bus_semaphore::open(slot).valid()) << slot << " was left behind";
   }
   std::error_code error;
-  const bool empty = std::filesystem::is_empty(scratch, error);
-  EXPECT_TRUE(empty) << "files were left in " << scratch;
-  std::filesystem::remove_all(scratch, error);
-  unsetenv("TARNWICK_SEM_PREFIX");
+  const bool empty = std::filesystem::is_empty(scratch.path(), error);
+  EXPECT_TRUE(empty) << "files were left in " << scratch.path();
 }
 
 TEST(BenchProgram, RefusesAnUnknownOptionWithStatus2) {
-  EXPECT_EQ(run_bench("--fast").status, 2);
+  EXPECT_EQ(run_bench({"--fast"}).exit_status, 2);
 }
 
 }  // namespace

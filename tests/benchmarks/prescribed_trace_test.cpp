@@ -37,9 +37,9 @@ std::string case_name(const testing::TestParamInfo<Case>& info) {
 }
 
 // The Custom adapter wired like the Philips adapter.
-harness::Ini configuration(std::uint16_t nops) {
+test_kit::Ini configuration(std::uint16_t nops) {
   const std::string hex = format::hexadecimal(nops);
-  harness::Ini ini = harness::parallel_wiring(hex);
+  test_kit::Ini ini = test_kit::parallel_wiring(hex);
   ini.push_back({"I2C Card", {{"Nops", hex}}});
   return ini;
 }

@@ -10,14 +10,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <vector>
 
-#include "platform/bus_semaphore.h"
-#include "tests/support/child_write.h"
+#include "tests/support/child.h"
+#include "tests/support/program.h"
 
 namespace sondrel_test {
 namespace {
@@ -25,31 +22,14 @@ namespace {
 // Only a guard against a hung program; no test depends on how fast it is.
 constexpr int silence_limit_ms = 30000;
 
-int counter = 0;
-
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 std::vector<std::string> child_environment(const Workspace& workspace,
                                            const std::string& configuration,
                                            const std::string& extra) {
-  std::vector<std::string> entries;
-  const auto replaced = [](const std::string& entry) {
-    for (const char* name : {"I2C_INI=", "TARNWICK_SEM_PREFIX=", "HOME=", "TERM=", "EDITRC="}) {
-      if (entry.rfind(name, 0) == 0) return true;
-    }
-    return false;
-  };
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (!replaced(*entry)) entries.emplace_back(*entry);
-  }
-  entries.push_back("I2C_INI=" + configuration);
-  entries.push_back("TARNWICK_SEM_PREFIX=" + workspace.semaphore_prefix());
-  entries.push_back("HOME=" + workspace.directory());
-  entries.push_back("TERM=xterm");
-  if (!extra.empty()) entries.push_back(extra);
-  return entries;
+  std::vector<std::string> changes{"I2C_INI=" + configuration,
+                                   "TARNWICK_SEM_PREFIX=" + workspace.semaphore_prefix(),
+                                   "HOME=" + workspace.directory(), "TERM=xterm", "EDITRC"};
+  if (!extra.empty()) changes.push_back(extra);
+  return test_kit::environment_with(changes);
 }
 
 [[noreturn]] void exec_sondrel(const Workspace& workspace, const std::string& configuration,
@@ -73,27 +53,12 @@ const std::string banner =
     "Type '?' or 'help' for help\n"
     "\n";
 
-Workspace::Workspace(const std::string& configuration) {
-  const std::string tag = std::to_string(getpid()) + "-" + std::to_string(++counter);
-  directory_ = (std::filesystem::temp_directory_path() / ("sondrel-test-" + tag)).string();
-  std::filesystem::create_directories(directory_);
-  prefix_ = "sondrel-test-" + tag + "-";
-  configuration_ = add_configuration("I2C.INI", configuration);
-}
-
-Workspace::~Workspace() {
-  // The semaphore module puts the prefix of the environment before names.
-  setenv("TARNWICK_SEM_PREFIX", prefix_.c_str(), 1);
-  for (const char* name : {"I2CSEMA0", "I2CSEMA1", "I2CSEMA2"}) bus_semaphore::remove(name);
-  unsetenv("TARNWICK_SEM_PREFIX");
-  std::error_code ignored;
-  std::filesystem::remove_all(directory_, ignored);
-}
+Workspace::Workspace(const std::string& configuration)
+    : configuration_(add_configuration("I2C.INI", configuration)) {}
 
 std::string Workspace::add_configuration(const std::string& name, const std::string& text) {
-  const std::string path = directory_ + "/" + name;
-  write_file(path, text);
-  return path;
+  folder_.write(name, text);
+  return folder_.file(name);
 }
 
 Console::Console(const Workspace& workspace, Input input, const std::string& configuration,
@@ -167,7 +132,7 @@ void Console::send(const std::string& bytes) {
   while (done < bytes.size()) {
     if (input_fd_ < 0) return;
     const ssize_t put =
-        test_support::write_to_child(input_fd_, bytes.data() + done, bytes.size() - done);
+        test_kit::write_to_child(input_fd_, bytes.data() + done, bytes.size() - done);
     if (put > 0) {
       done += static_cast<std::size_t>(put);
     } else if (put < 0 && errno != EAGAIN && errno != EINTR) {

@@ -7,6 +7,9 @@
 
 #include <string>
 
+#include "tests/support/scratch.h"
+#include "tests/support/semaphores.h"
+
 namespace sondrel_test {
 
 struct Ending {
@@ -16,24 +19,21 @@ struct Ending {
   int killed_by;       // the signal that killed it, or 0
 };
 
-// A directory with the configuration file, and bus locks of its own.
+// A scratch folder with the configuration file, and bus locks of its own.
 class Workspace {
  public:
   explicit Workspace(const std::string& configuration);
-  ~Workspace();
-  Workspace(const Workspace&) = delete;
-  Workspace& operator=(const Workspace&) = delete;
 
   // A second configuration file in the same workspace, same bus locks.
   std::string add_configuration(const std::string& name, const std::string& text);
 
-  const std::string& directory() const { return directory_; }
-  const std::string& semaphore_prefix() const { return prefix_; }
+  const std::string& directory() const { return folder_.path(); }
+  const std::string& semaphore_prefix() const { return semaphores_.prefix(); }
   const std::string& configuration_path() const { return configuration_; }
 
  private:
-  std::string directory_;
-  std::string prefix_;
+  test_kit::ScratchFolder folder_{"sondrel-test-"};
+  test_kit::SemaphoreNamespace semaphores_{"sondrel-test"};
   std::string configuration_;
 };
 

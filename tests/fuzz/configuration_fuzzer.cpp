@@ -10,8 +10,6 @@
 // puts meet existing names often.
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +17,7 @@
 #include "platform/profile/ini_text.h"
 #include "platform/profile/profile.h"
 #include "tests/fuzz/fuzz_environment.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -41,31 +40,8 @@ std::vector<std::string> fields_of(std::string_view input) {
   }
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-// Lines without their line ends (LF, and a CR before it).
-std::vector<std::string_view> lines_of(std::string_view text) {
-  std::vector<std::string_view> lines;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
+using test_kit::read_file;
+using test_kit::write_file;
 
 struct Entry {
   std::string section;
@@ -172,8 +148,9 @@ void check_put(const std::string& section, const std::string& key, const std::st
   // Every other line is kept: the lines before and after the change are
   // the old ones; at most one old line (the key's) gave way, to at most
   // three new ones (a blank line, the section and the key).
-  const auto old_lines = lines_of(before);
-  const auto new_lines = lines_of(after);
+  // Lines without their line ends (LF, and a CR before it).
+  const auto old_lines = test_kit::lines_of(before, true);
+  const auto new_lines = test_kit::lines_of(after, true);
   std::size_t head = 0;
   while (head < old_lines.size() && head < new_lines.size() && old_lines[head] == new_lines[head]) ++head;
   std::size_t tail = 0;

@@ -1,16 +1,17 @@
 #include "tests/fuzz/fuzz_environment.h"
 
 #include <sanitizer/common_interface_defs.h>
-#include <sys/sem.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <exception>
 
-#include "platform/bus_semaphore.h"
+#include "tests/support/files.h"
+#include "tests/support/ini.h"
+#include "tests/support/scratch.h"
+#include "tests/support/semaphores.h"
 
 namespace fuzz_environment {
 namespace {
@@ -30,33 +31,31 @@ std::string make_scratch_directory() {
       ::access(base.c_str(), W_OK) != 0) {
     base = "/tmp";
   }
-  std::string pattern = base + "/twfuzz-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) fail("cannot make a scratch directory in " + base);
-  return pattern;
+  try {
+    return test_kit::make_scratch_directory("twfuzz-", base);
+  } catch (const std::exception& error) {
+    fail(error.what());
+  }
 }
 
 void write_file(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out) fail("cannot write " + path);
+  try {
+    test_kit::write_file(path, text);
+  } catch (const std::exception& error) {
+    fail(error.what());
+  }
 }
 
 // The process owns its semaphores and directory; nobody else will remove
 // them.
 void clean_up() {
-  for (const char* name : {"I2CSEMA0", "I2CSEMA1", "I2CSEMA2"}) bus_semaphore::remove(name);
-  if (const char* scratch = std::getenv(kScratchVariable)) {
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch, ignored);
-  }
+  test_kit::remove_bus_semaphores(own_prefix());
+  if (const char* scratch = std::getenv(kScratchVariable)) test_kit::remove_tree(scratch);
 }
 
 }  // namespace
 
-const char* const custom_wiring =
-    "SDA IN Port = 379\nSDA IN Bit = 80\nSDA IN Pol = 1\n"
-    "SDA OUT Port = 378\nSDA OUT Bit = 80\nSDA OUT Pol = 1\n"
-    "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n";
+const std::string custom_wiring = test_kit::custom_wired_like_philips_text();
 
 void set_up(char** argv, const std::string& configuration) {
   const char* prefix = std::getenv("TARNWICK_SEM_PREFIX");
@@ -87,12 +86,7 @@ std::string write_configuration(const std::string& name, const std::string& text
   return path;
 }
 
-bool slot_held(int slot) {
-  const std::string name = "I2CSEMA" + std::to_string(slot);
-  const bus_semaphore::Handle handle = bus_semaphore::open(name.c_str());
-  // The value counts holders: 0 free, 1 held.
-  return handle.valid() && ::semctl(handle.id, 0, GETVAL) != 0;
-}
+bool slot_held(int slot) { return test_kit::slot_holders(slot) > 0; }
 
 void fail(const std::string& what) {
   // The fuzz runs close the targets' standard error (message boxes would

@@ -34,7 +34,8 @@ bool slot_held(int slot);
 // way libFuzzer records as a crash, with the input kept.
 [[noreturn]] void fail(const std::string& what);
 
-// The bench wiring of the Custom adapter that mirrors the Philips adapter.
-extern const char* const custom_wiring;
+// The bench wiring of the Custom adapter that mirrors the Philips adapter:
+// the keys of its section, without the section line.
+extern const std::string custom_wiring;
 
 }  // namespace fuzz_environment

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "tests/hardening/hardening_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program.h"
 #include "tests/support/tarnwick_harness.h"
 
 namespace {
@@ -54,35 +56,34 @@ std::string all_adapters_seen(bool custom_wired) {
 
 // The Custom adapter wired as the Philips adapter on the bench's port.
 const std::string kCustomWiring =
-    "[I2C para Gen]\nSDA IN Port = 379\nSDA IN Bit = 80\nSDA IN Pol = 1\n"
-    "SDA OUT Port = 378\nSDA OUT Bit = 80\nSDA OUT Pol = 1\n"
-    "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n";
+    "[I2C para Gen]\n" + test_kit::custom_wired_like_philips_text();
 
 class BadConfiguration : public ::testing::Test {
  protected:
-  hardening::ProgramRun console(const std::string& configuration_path, const std::string& input,
+  test_kit::Run console(const std::string& configuration_path, const std::string& input,
                                 bool unprivileged = false) const {
-    hardening::ProgramOptions options;
-    options.program = SONDREL_PROGRAM;
+    test_kit::Program options;
+    options.timeout_ms = 60000;
+    options.argv = {SONDREL_PROGRAM};
     options.input = input;
     options.directory = environment_.directory();
     options.environment = {"I2C_INI=" + configuration_path};
-    options.unprivileged = unprivileged;
+    options.as_other_user = unprivileged;
     options.libraries = {{TARNWICK_LIBRARY_FILE, TARNWICK_SONAME},
                          {DLPORTIO_LIBRARY_FILE, DLPORTIO_SONAME},
                          {BENCH_OBJECT_FILE, BENCH_OBJECT_SONAME}};
-    return hardening::run_program(options);
+    return test_kit::run_program(options);
   }
 
   // The three adapters work with what the file leaves them.
-  static void expect_all_adapters_work(const hardening::ProgramRun& run, bool custom_wired = true) {
-    EXPECT_EQ(run.exit_status, 0) << run.errors;
-    EXPECT_EQ(run.output, all_adapters_seen(custom_wired));
+  static void expect_all_adapters_work(const test_kit::Run& run, bool custom_wired = true) {
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.out, all_adapters_seen(custom_wired));
   }
 
   // The value of `key` in section "Debug", as the adapters write it.
   static std::string debug_record(const std::string& path, const char* key) {
-    const auto lines = hardening::lines_of(hardening::read_file(path));
+    const auto lines = test_kit::lines_of(test_kit::read_file(path), true);
     bool in_debug = false;
     for (const auto& line : lines) {
       if (!line.empty() && line[0] == '[') in_debug = line == "[Debug]";
@@ -101,32 +102,32 @@ TEST_F(BadConfiguration, AMissingFileGivesEveryDefaultSilentlyAndTheDebugRecordC
   const std::string missing = path("absent.ini");
   const auto run = console(missing, kAllAdapters);
   expect_all_adapters_work(run, false);
-  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.err, "");
   // The parallel adapters' defaults: base port 378, Nops 100 (hexadecimal).
   EXPECT_EQ(debug_record(missing, "Bastion"), "Base:0x378 Nops:0x100");
   EXPECT_EQ(debug_record(missing, "Barbican"), "Base:0x378 Nops:0x100");
 }
 
 TEST_F(BadConfiguration, AnUnreadableFileGivesTheDefaultsOneLineSayingWhyAndStaysUntouched) {
-  if (!hardening::can_drop_privileges()) GTEST_SKIP() << "cannot run the console as another user";
+  if (!test_kit::can_switch_user()) GTEST_SKIP() << "cannot run the console as another user";
   // The file would move the card where nothing answers, were it read.
   const std::string file = path("I2C.INI");
   const std::string text = "[I2C Card]\nBase = 2F0\n" + kCustomWiring;
-  hardening::write_file(file, text);
+  test_kit::write_file(file, text);
   ASSERT_EQ(::chmod(file.c_str(), 0), 0);
   ASSERT_EQ(::chmod(environment_.directory().c_str(), 0777), 0);
 
   // As root the permission bits would not stop the console: it runs as
   // an ordinary user.
   const auto run = console(file, kRoundTrip + "quit\n", ::geteuid() == 0);
-  EXPECT_EQ(run.exit_status, 0) << run.errors;
-  EXPECT_EQ(run.output, kBanner + "I2C (0) >" + kRoundTripSeen);
-  const auto lines = hardening::lines_of(run.errors);
-  ASSERT_EQ(lines.size(), 1u) << run.errors;
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, kBanner + "I2C (0) >" + kRoundTripSeen);
+  const auto lines = test_kit::lines_of(run.err, true);
+  ASSERT_EQ(lines.size(), 1u) << run.err;
   EXPECT_EQ(lines[0], "tarnwick: cannot read the configuration file " + file +
                           " (Permission denied); every setting takes its default");
   ::chmod(file.c_str(), 0600);
-  EXPECT_EQ(hardening::read_file(file), text);
+  EXPECT_EQ(test_kit::read_file(file), text);
 }
 
 TEST_F(BadConfiguration, ADirectoryWhereTheFileShouldBeGivesTheDefaultsAndOneLine) {
@@ -134,8 +135,8 @@ TEST_F(BadConfiguration, ADirectoryWhereTheFileShouldBeGivesTheDefaultsAndOneLin
   ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
   const auto run = console(folder, kAllAdapters);
   expect_all_adapters_work(run, false);
-  const auto lines = hardening::lines_of(run.errors);
-  ASSERT_EQ(lines.size(), 1u) << run.errors;
+  const auto lines = test_kit::lines_of(run.err, true);
+  ASSERT_EQ(lines.size(), 1u) << run.err;
   EXPECT_EQ(lines[0], "tarnwick: cannot read the configuration file " + folder +
                           " (Is a directory); every setting takes its default");
   struct stat info {};
@@ -150,12 +151,12 @@ TEST_F(BadConfiguration, BinaryGarbageGivesTheDefaultsAndKeepsEveryByteWhenTheRe
   // Now and then something that looks like structure.
   for (std::size_t at = 0; at + 8 < garbage.size(); at += 997) garbage.replace(at, 3, "[\r=");
   const std::string file = path("I2C.INI");
-  hardening::write_file(file, garbage + "\n" + kCustomWiring);
+  test_kit::write_file(file, garbage + "\n" + kCustomWiring);
 
   const auto run = console(file, kAllAdapters);
   expect_all_adapters_work(run);
-  EXPECT_EQ(run.errors, "");
-  const std::string after = hardening::read_file(file);
+  EXPECT_EQ(run.err, "");
+  const std::string after = test_kit::read_file(file);
   EXPECT_EQ(after.substr(0, garbage.size()), garbage);
   EXPECT_EQ(debug_record(file, "Barbican"), "Base:0x378 Nops:0x100");
 }
@@ -173,14 +174,14 @@ TEST_F(BadConfiguration, TenMegabytesOfTextAreReadToTheirEndAndKeptWhole) {
   // The settings that count come last of all.
   text += "[I2C para]\nNops = 3\n" + kCustomWiring + "Nops = 4\n";
   const std::string file = path("I2C.INI");
-  hardening::write_file(file, text);
+  test_kit::write_file(file, text);
 
   const auto run = console(file, kAllAdapters);
   expect_all_adapters_work(run);
-  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.err, "");
   EXPECT_EQ(debug_record(file, "Bastion"), "Base:0x378 Nops:0x3");
   EXPECT_EQ(debug_record(file, "Barbican"), "Base:0x378 Nops:0x4");
-  const std::string after = hardening::read_file(file);
+  const std::string after = test_kit::read_file(file);
   EXPECT_EQ(after.substr(0, text.size()), text);
 }
 
@@ -194,30 +195,30 @@ TEST_F(BadConfiguration, LinesOfAHundredThousandCharactersAreCutToTheValueBuffer
                            "Nops = " + std::string(100'000, '0') + "7\n" +
                            "Base = 378" + std::string(100'000, ' ') + "\n" + kCustomWiring +
                            long_run;
-  hardening::write_file(file, text);
+  test_kit::write_file(file, text);
 
   const auto run = console(file, kAllAdapters);
   expect_all_adapters_work(run);
-  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.err, "");
   EXPECT_EQ(debug_record(file, "Bastion"), "Base:0x378 Nops:0x0");
   EXPECT_EQ(debug_record(file, "Barbican"), "Base:0x378 Nops:0x100");
-  const std::string after = hardening::read_file(file);
+  const std::string after = test_kit::read_file(file);
   EXPECT_EQ(after.substr(0, text.size()), text);
 }
 
 TEST_F(BadConfiguration, KeysBeforeAnySectionBelongToNoneAndChangeNothing) {
   const std::string file = path("I2C.INI");
   const std::string text = "Default = 2\nBase = 2F8\nNops = 5\n" + kCustomWiring;
-  hardening::write_file(file, text);
+  test_kit::write_file(file, text);
   const auto run = console(file, kAllAdapters);
   expect_all_adapters_work(run);
-  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.err, "");
   EXPECT_EQ(debug_record(file, "Bastion"), "Base:0x378 Nops:0x100");
 }
 
 TEST_F(BadConfiguration, NumbersTooWideForTheirBitsKeepTheirLowBitsAndTheBenchSaysWhatItRefuses) {
   const std::string file = path("I2C.INI");
-  hardening::write_file(
+  test_kit::write_file(
       file,
       // Interface 65538 is interface 2; the other numbers are hexadecimal
       // and keep their low 16 bits (ports, Nops) or 8 bits (masks,
@@ -238,8 +239,8 @@ TEST_F(BadConfiguration, NumbersTooWideForTheirBitsKeepTheirLowBitsAndTheBenchSa
   expect_all_adapters_work(run);
   EXPECT_EQ(debug_record(file, "Bastion"), "Base:0x378 Nops:0xFFFF8000");
   EXPECT_EQ(debug_record(file, "Barbican"), "Base:0x378 Nops:0x0");
-  const auto lines = hardening::lines_of(run.errors);
-  ASSERT_EQ(lines.size(), 1u) << run.errors;
+  const auto lines = test_kit::lines_of(run.err, true);
+  ASSERT_EQ(lines.size(), 1u) << run.err;
   EXPECT_EQ(lines[0], "tarnwick: Card Base = \"10300\" in section \"Simulation\" of " + file +
                           " is not a hexadecimal port from 0 to FFFE; using 300");
 }

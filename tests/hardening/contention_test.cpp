@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "tests/hardening/hardening_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program.h"
 #include "tests/support/tarnwick_harness.h"
 
 namespace {
@@ -159,21 +161,15 @@ class Contender {
   Clock::time_point deadline_;
 };
 
-harness::Ini contention_configuration() {
-  return {
-      // Port delays make each hold last long enough for others to queue.
-      {"I2C Card", {{"Nops", "10"}}},
-      {"I2C para", {{"Nops", "10"}}},
-      // The Custom adapter wired as the Philips adapter is, on the same port.
-      {"I2C para Gen",
-       {{"Nops", "10"},
-        {"SDA IN Port", "379"}, {"SDA IN Bit", "80"}, {"SDA IN Pol", "1"},
-        {"SDA OUT Port", "378"}, {"SDA OUT Bit", "80"}, {"SDA OUT Pol", "1"},
-        {"SCL OUT Port", "37A"}, {"SCL OUT Bit", "8"}, {"SCL OUT Pol", "0"}}},
-      {"Debug", {{"Bastion", "none yet"}, {"Barbican", "none yet"}}},
-      // Each transaction reads back what the one before wrote, at once.
-      {"Simulation", {{"EEPROM Write Time", "0"}}},
-  };
+test_kit::Ini contention_configuration() {
+  // Port delays make each hold last long enough for others to queue; the
+  // Custom adapter is wired as the Philips adapter is, on the same port.
+  test_kit::Ini ini = test_kit::parallel_wiring("10");
+  ini.insert(ini.begin(), test_kit::Section{"I2C Card", {{"Nops", "10"}}});
+  ini.push_back(test_kit::Section{"Debug", {{"Bastion", "none yet"}, {"Barbican", "none yet"}}});
+  // Each transaction reads back what the one before wrote, at once.
+  ini.push_back({"Simulation", {{"EEPROM Write Time", "0"}}});
+  return ini;
 }
 
 TEST(Contention, ProcessesOnTheCardAndTheParallelAdaptersNeverShareASlotAndFinishEveryTransaction) {
@@ -183,18 +179,18 @@ TEST(Contention, ProcessesOnTheCardAndTheParallelAdaptersNeverShareASlotAndFinis
   const long seconds = hardening::setting("TARNWICK_CONTENTION_SECONDS", 300, 1, 86'400);
 
   harness::Environment environment;
-  harness::write_ini(environment.ini_path(), contention_configuration());
-  const std::string configuration_before = hardening::read_file(environment.ini_path());
-  hardening::Shared<Contention> record;
+  test_kit::write_ini(environment.ini_path(), contention_configuration());
+  const std::string configuration_before = test_kit::read_file(environment.ini_path());
+  test_kit::Shared<Contention> record;
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
 
   // Forked before anything loads the library: each process has a library,
   // adapter state and bench of its own; only the semaphores are shared.
-  std::vector<std::unique_ptr<harness::ChildProcess>> children;
+  std::vector<std::unique_ptr<test_kit::Child>> children;
   for (int index = 0; index < processes; ++index) {
     const int interface = 1 + index % 3;
-    children.push_back(std::make_unique<harness::ChildProcess>(
-        [&, index, interface](harness::ChildProcess::Channel& channel) {
+    children.push_back(std::make_unique<test_kit::Child>(
+        [&, index, interface](test_kit::Channel& channel) {
           harness::Library library;
           library->I2C_SelectInterface(static_cast<std::int16_t>(interface));
           // An init that cannot have its slot does nothing and says nothing,
@@ -224,7 +220,7 @@ TEST(Contention, ProcessesOnTheCardAndTheParallelAdaptersNeverShareASlotAndFinis
     ASSERT_TRUE(ending.has_value()) << "process " << index << " died without a word, or did not "
                                     << "end within the time bound of " << seconds << " s";
     EXPECT_EQ(*ending, "done") << record->first_failure;
-    EXPECT_EQ(children[index]->wait(), ending == "done" ? 0 : 1);
+    EXPECT_EQ(children[index]->exit_status(), ending == "done" ? 0 : 1);
   }
 
   EXPECT_EQ(record->overlaps.load(), 0) << "two holders of one slot at the same moment";
@@ -240,12 +236,12 @@ TEST(Contention, ProcessesOnTheCardAndTheParallelAdaptersNeverShareASlotAndFinis
   }
   EXPECT_EQ(record->holds[0].load() + record->holds[1].load(), all)
       << "every transaction that got its slot completed";
-  EXPECT_EQ(hardening::slot_holders(0), 0) << "the card stays locked";
-  EXPECT_EQ(hardening::slot_holders(1), 0) << "the parallel adapters stay locked";
+  EXPECT_EQ(test_kit::slot_holders(0), 0) << "the card stays locked";
+  EXPECT_EQ(test_kit::slot_holders(1), 0) << "the parallel adapters stay locked";
 
   // The parallel adapters' inits rewrote their debug records meanwhile.
-  const auto before = hardening::lines_of(configuration_before);
-  const auto after = hardening::lines_of(hardening::read_file(environment.ini_path()));
+  const auto before = test_kit::lines_of(configuration_before, true);
+  const auto after = test_kit::lines_of(test_kit::read_file(environment.ini_path()), true);
   ASSERT_EQ(after.size(), before.size());
   for (std::size_t i = 0; i < before.size(); ++i) {
     if (before[i].rfind("Bastion", 0) == 0 || before[i].rfind("Barbican", 0) == 0) continue;

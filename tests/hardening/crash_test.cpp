@@ -31,6 +31,8 @@
 #include <vector>
 
 #include "tests/hardening/hardening_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program.h"
 #include "tests/hardening/port_access_stop.h"
 #include "tests/support/tarnwick_harness.h"
 
@@ -72,10 +74,8 @@ std::string long_kept_configuration() {
       "[I2C Device]\r\nDefault = 1\r\n\r\n"
       "[I2C Card]\r\n; the card sits at its factory port\r\nBase = 300\r\nNops = 2\r\n\r\n"
       "[I2C para]\r\nBase = 378\r\nNops = 2\r\n\r\n"
-      "[I2C para Gen]\r\nBase = 378\r\nNops = 2\r\n"
-      "SDA IN Port = 379\r\nSDA IN Bit = 80\r\nSDA IN Pol = 1\r\n"
-      "SDA OUT Port = 378\r\nSDA OUT Bit = 80\r\nSDA OUT Pol = 1\r\n"
-      "SCL OUT Port = 37A\r\nSCL OUT Bit = 8\r\nSCL OUT Pol = 0\r\n\r\n"
+      "[I2C para Gen]\r\nBase = 378\r\nNops = 2\r\n" +
+      test_kit::custom_wired_like_philips_text("\r\n") + "\r\n"
       "[Simulation]\r\n; the round trips read back at once\r\nEEPROM Write Time = 0\r\n\r\n"
       "[Debug]\r\n; written by the parallel adapters\r\n";
   text += std::string("Bastion = ") + kOldRecord + "\r\n";
@@ -94,8 +94,8 @@ std::string long_kept_configuration() {
 // The file holds every line it held before, in order; only the debug record
 // of the adapter may have changed, and only to the record it writes.
 void expect_whole(const std::string& before, const std::string& now, int interface) {
-  const auto old_lines = hardening::lines_of(before);
-  const auto new_lines = hardening::lines_of(now);
+  const auto old_lines = test_kit::lines_of(before, true);
+  const auto new_lines = test_kit::lines_of(now, true);
   ASSERT_EQ(new_lines.size(), old_lines.size()) << "the configuration file lost or gained lines";
   const std::string record = record_key(interface) + std::string(" = ");
   for (std::size_t i = 0; i < old_lines.size(); ++i) {
@@ -120,7 +120,7 @@ Kill kill_when_stopped(int interface, const std::function<void(const harness::Ex
   // A stop that neither the file size limit nor the end of the call
   // reports is the port access stop.
   crash->stop_point = static_cast<int>(StopPoint::port_access);
-  hardening::Forked process([&] {
+  test_kit::Child process([&] {
     harness::Library library;
     body(library.exports());
     crash->accesses = port_access_stop::accesses_counted();
@@ -128,10 +128,10 @@ Kill kill_when_stopped(int interface, const std::function<void(const harness::Ex
     raise(SIGSTOP);
     return 0;
   });
-  const hardening::Forked::Ending ending = process.wait();
-  EXPECT_EQ(ending.outcome, hardening::Forked::Outcome::stopped)
+  const test_kit::Child::Ending ending = process.wait();
+  EXPECT_EQ(ending.outcome, test_kit::Child::Outcome::stopped)
       << "the process ended (" << ending.code << ") instead of stopping at its kill point";
-  const int holders = hardening::slot_holders(slot_of(interface));
+  const int holders = test_kit::slot_holders(slot_of(interface));
   process.kill_hard();
   return {static_cast<StopPoint>(crash->stop_point.load()), holders};
 }
@@ -156,9 +156,9 @@ const char* next_process_failure(int code) {
 // A process started after the kill gets the bus at once and runs a whole
 // transaction through the same adapter.
 void expect_next_process_takes_the_bus(int interface) {
-  EXPECT_EQ(hardening::slot_holders(slot_of(interface)), 0)
+  EXPECT_EQ(test_kit::slot_holders(slot_of(interface)), 0)
       << "the killed process's hold on the bus outlived it";
-  hardening::Forked next([interface] {
+  test_kit::Child next([interface] {
     harness::Library library;
     library->I2C_SelectInterface(static_cast<std::int16_t>(interface));
     library->I2C_Init();
@@ -175,8 +175,8 @@ void expect_next_process_takes_the_bus(int interface) {
     library->I2C_Stop();
     return read[0] == written[1] && read[1] == written[2] ? 0 : 4;
   });
-  const hardening::Forked::Ending ending = next.wait();
-  ASSERT_EQ(ending.outcome, hardening::Forked::Outcome::exited);
+  const test_kit::Child::Ending ending = next.wait();
+  ASSERT_EQ(ending.outcome, test_kit::Child::Outcome::exited);
   EXPECT_EQ(ending.code, 0) << next_process_failure(ending.code);
 }
 
@@ -189,8 +189,8 @@ class Crash : public ::testing::Test {
   void TearDown() override { crash = nullptr; }
 
   void lay_out_configuration() const {
-    hardening::write_file(environment_.ini_path(), configuration_);
-    for (const auto& name : hardening::names_starting_with(environment_.directory(), ".")) {
+    test_kit::write_file(environment_.ini_path(), configuration_);
+    for (const auto& name : test_kit::names_starting_with(environment_.directory(), ".")) {
       if (name != "." && name != "..") std::remove(environment_.file(name).c_str());
     }
   }
@@ -198,22 +198,22 @@ class Crash : public ::testing::Test {
   // After the kill: the configuration file as the kill left it, then the
   // next process on the same adapter, which finds everything in order.
   void expect_recovery(int interface) const {
-    expect_whole(configuration_, hardening::read_file(environment_.ini_path()), interface);
+    expect_whole(configuration_, test_kit::read_file(environment_.ini_path()), interface);
     expect_next_process_takes_the_bus(interface);
-    const std::string after_next = hardening::read_file(environment_.ini_path());
+    const std::string after_next = test_kit::read_file(environment_.ini_path());
     expect_whole(configuration_, after_next, interface);
     if (interface != 1) {
       EXPECT_NE(after_next.find(record_key(interface) + std::string(" = ") + kNewRecord),
                 std::string::npos)
           << "the next init wrote no debug record";
     }
-    EXPECT_EQ(hardening::names_starting_with(environment_.directory(), kTemporaryPrefix),
+    EXPECT_EQ(test_kit::names_starting_with(environment_.directory(), kTemporaryPrefix),
               std::vector<std::string>{})
         << "a half-written file of the killed writer was left behind";
   }
 
   harness::Environment environment_;
-  hardening::Shared<CrashRecord> record_;
+  test_kit::Shared<CrashRecord> record_;
   std::string configuration_;
 };
 
@@ -300,7 +300,7 @@ TEST_F(Crash, AProcessKilledWhileWritingItsDebugRecordLeavesTheConfigurationWhol
       if (kill.stop_point == StopPoint::file_size_limit) {
         ++killed_while_writing;
         EXPECT_EQ(kill.slot_holders, 1) << "init did not hold its slot while it wrote";
-        EXPECT_EQ(hardening::read_file(environment_.ini_path()), configuration_)
+        EXPECT_EQ(test_kit::read_file(environment_.ini_path()), configuration_)
             << "the file changed although its writer died before replacing it";
       } else {
         std::printf("%ld bytes is no less than the whole new file; killed after I2C_Init\n", bytes);

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "tests/hardening/hardening_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program.h"
 #include "tests/support/tarnwick_harness.h"
 
 namespace {
@@ -19,30 +21,31 @@ const std::string kInput = "help\nstart\ndelay 5\nmode 1\nquit\n";
 
 class PortBackends : public ::testing::Test {
  protected:
-  hardening::ProgramRun console(const std::string& port_io, bool unprivileged = false) const {
+  test_kit::Run console(const std::string& port_io, bool unprivileged = false) const {
     const std::string file = environment_.file("I2C.INI");
     // Nops 0: with no card the status never shows a finished byte, and each
     // of the card's waits for one polls it 99999 times.
-    hardening::write_file(file, "[I2C Card]\nNops = 0\n[Port IO]\n" + port_io);
-    hardening::ProgramOptions options;
-    options.program = SONDREL_PROGRAM;
+    test_kit::write_file(file, "[I2C Card]\nNops = 0\n[Port IO]\n" + port_io);
+    test_kit::Program options;
+    options.timeout_ms = 60000;
+    options.argv = {SONDREL_PROGRAM};
     options.input = kInput;
     options.directory = environment_.directory();
     options.environment = {"I2C_INI=" + file};
-    options.unprivileged = unprivileged;
+    options.as_other_user = unprivileged;
     options.libraries = {{TARNWICK_LIBRARY_FILE, TARNWICK_SONAME},
                          {DLPORTIO_LIBRARY_FILE, DLPORTIO_SONAME},
                          {BENCH_OBJECT_FILE, BENCH_OBJECT_SONAME}};
-    return hardening::run_program(options);
+    return test_kit::run_program(options);
   }
 
-  static void expect_console_answers(const hardening::ProgramRun& run) {
-    EXPECT_EQ(run.exit_status, 0) << run.errors;
-    EXPECT_NE(run.output.find("**     Sondrel Help      **\n"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("I2C (0) >ERROR : Interface is busy.\nI2C (0) >I2C (0) >"
+  static void expect_console_answers(const test_kit::Run& run) {
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_NE(run.out.find("**     Sondrel Help      **\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("I2C (0) >ERROR : Interface is busy.\nI2C (0) >I2C (0) >"
                               "Hexadecimal mode\nI2C (0x0) >"),
               std::string::npos)
-        << run.output;
+        << run.out;
   }
 
   std::string path(const std::string& name) const { return environment_.file(name); }
@@ -53,14 +56,14 @@ class PortBackends : public ::testing::Test {
 TEST_F(PortBackends, DirectPortsWithoutTheRightToUseThemGiveOneLineAndAConsoleThatAnswers) {
   // Root may reach the ports; the console must not touch the machine's
   // real ones here, so it runs as an ordinary user.
-  if (::geteuid() == 0 && !hardening::can_drop_privileges()) {
+  if (::geteuid() == 0 && !test_kit::can_switch_user()) {
     GTEST_SKIP() << "running as root and cannot run the console as another user";
   }
   ASSERT_EQ(::chmod(environment_.directory().c_str(), 0777), 0);
   const auto run = console("Backend = direct\n", true);
   expect_console_answers(run);
-  const auto lines = hardening::lines_of(run.errors);
-  ASSERT_EQ(lines.size(), 1u) << run.errors;
+  const auto lines = test_kit::lines_of(run.err, true);
+  ASSERT_EQ(lines.size(), 1u) << run.err;
   EXPECT_EQ(lines[0].rfind("tarnwick: cannot reach I/O port 0301 directly (ioperm: ", 0),
             0u)
       << lines[0];
@@ -74,8 +77,8 @@ TEST_F(PortBackends, DirectPortsWithoutTheRightToUseThemGiveOneLineAndAConsoleTh
 TEST_F(PortBackends, AParallelPortDeviceThatDoesNotExistGivesOneLineAndAConsoleThatAnswers) {
   const auto run = console("Backend = ppdev\nParport = " + path("parport9") + "\n");
   expect_console_answers(run);
-  const auto lines = hardening::lines_of(run.errors);
-  ASSERT_EQ(lines.size(), 1u) << run.errors;
+  const auto lines = test_kit::lines_of(run.err, true);
+  ASSERT_EQ(lines.size(), 1u) << run.err;
   EXPECT_EQ(lines[0], "tarnwick: cannot open parallel port " + path("parport9") +
                           " (No such file or directory); check key Parport in section \"Port "
                           "IO\" of " + path("I2C.INI") +
@@ -86,8 +89,8 @@ TEST_F(PortBackends, AParallelPortDeviceThatDoesNotExistGivesOneLineAndAConsoleT
 TEST_F(PortBackends, ADeviceThatIsNoParallelPortGivesOneLineAndAConsoleThatAnswers) {
   const auto run = console("Backend = ppdev\nParport = /dev/null\n");
   expect_console_answers(run);
-  const auto lines = hardening::lines_of(run.errors);
-  ASSERT_EQ(lines.size(), 1u) << run.errors;
+  const auto lines = test_kit::lines_of(run.err, true);
+  ASSERT_EQ(lines.size(), 1u) << run.err;
   EXPECT_EQ(lines[0].rfind("tarnwick: cannot claim parallel port /dev/null for this process alone (",
                            0),
             0u)
@@ -122,12 +125,13 @@ const std::string kSession =
 
 class SampleWiring : public PortBackends, public ::testing::WithParamInterface<Wired> {
  protected:
-  hardening::ProgramRun session(const std::string& configuration, const std::string& input,
+  test_kit::Run session(const std::string& configuration, const std::string& input,
                                 bool stand_in) const {
     const std::string file = environment_.file("I2C.INI");
-    hardening::write_file(file, configuration);
-    hardening::ProgramOptions options;
-    options.program = SONDREL_PROGRAM;
+    test_kit::write_file(file, configuration);
+    test_kit::Program options;
+    options.timeout_ms = 60000;
+    options.argv = {SONDREL_PROGRAM};
     options.input = input;
     options.directory = environment_.directory();
     options.environment = {"I2C_INI=" + file};
@@ -139,7 +143,7 @@ class SampleWiring : public PortBackends, public ::testing::WithParamInterface<W
       options.environment.push_back(std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
                                     ":verify_asan_link_order=0");
     }
-    return hardening::run_program(options);
+    return test_kit::run_program(options);
   }
 };
 
@@ -153,16 +157,16 @@ TEST_P(SampleWiring, AConsoleSessionGivesWhatThePhilipsAdapterGivesOnTheBench) {
   const auto philips = session("[Port IO]\nBackend = sim\n[I2C Device]\nDefault = 2\n" + at_once,
                                "select 2\n" + kSession, false);
   const auto custom = session(wiring + at_once, "select 3\n" + kSession, true);
-  ASSERT_EQ(philips.exit_status, 0) << philips.errors;
-  EXPECT_NE(philips.output.find("Slave at 0x90\nSlave at 0xA0\n3 slaves on bus\n"),
+  ASSERT_EQ(philips.exit_status, 0) << philips.err;
+  EXPECT_NE(philips.out.find("Slave at 0x90\nSlave at 0xA0\n3 slaves on bus\n"),
             std::string::npos)
-      << philips.output;
-  EXPECT_NE(philips.output.find("Read from slave : 11 22 33 44 55 66 77 88 \n"), std::string::npos)
-      << philips.output;
-  EXPECT_EQ(custom.output, philips.output);
+      << philips.out;
+  EXPECT_NE(philips.out.find("Read from slave : 11 22 33 44 55 66 77 88 \n"), std::string::npos)
+      << philips.out;
+  EXPECT_EQ(custom.out, philips.out);
   EXPECT_EQ(custom.exit_status, 0);
   // No bus protocol violation and no word from the port layer.
-  EXPECT_EQ(custom.errors, "");
+  EXPECT_EQ(custom.err, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SampleWiring, ::testing::ValuesIn(kWired),
@@ -183,8 +187,8 @@ TEST_F(PortBackends, AMissingFtdiChipOrGpioChipGivesOneLineAndAConsoleThatAnswer
     // The real libraries here: no such chip on a machine without one.
     const auto run = console(m.port_io);
     expect_console_answers(run);
-    const auto lines = hardening::lines_of(run.errors);
-    ASSERT_EQ(lines.size(), 1u) << run.errors;
+    const auto lines = test_kit::lines_of(run.err, true);
+    ASSERT_EQ(lines.size(), 1u) << run.err;
     EXPECT_EQ(lines[0].rfind(m.line_start, 0), 0u) << lines[0];
     // Without USB access libftdi cannot start at all; either way the line
     // names the device and what to check.

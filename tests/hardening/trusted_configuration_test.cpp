@@ -13,6 +13,8 @@
 
 #include "platform/trust/trust.h"
 #include "tests/hardening/hardening_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program.h"
 #include "tests/support/tarnwick_harness.h"
 
 namespace {
@@ -36,7 +38,7 @@ class TrustedConfiguration : public ::testing::Test {
     }
     folder("home", 0700);  // root's home: nothing may appear in it
     folder("sticky", 01777);
-    hardening::write_file(victim(), "[I2C para]\nNops = 7\n");
+    test_kit::write_file(victim(), "[I2C para]\nNops = 7\n");
   }
 
   std::string path(const std::string& name) const { return environment_.file(name); }
@@ -54,15 +56,16 @@ class TrustedConfiguration : public ::testing::Test {
            "\nEEPROM File = " + path("home/eeprom.bin") + "\n";
   }
 
-  hardening::ProgramRun console(const std::string& folder, bool unprivileged) const {
-    hardening::ProgramOptions options;
-    options.program = SONDREL_PROGRAM;
+  test_kit::Run console(const std::string& folder, bool unprivileged) const {
+    test_kit::Program options;
+    options.timeout_ms = 60000;
+    options.argv = {SONDREL_PROGRAM};
     // The adapter's init writes the debug record; the EEPROM write would save the image.
     options.input = "select 2\nstart\naddress 160\nwrite 0,1\nclose\ninfo\nquit\n";
     options.directory = path(folder);
     options.environment = {"I2C_INI="};  // found in the current folder
-    options.unprivileged = unprivileged;
-    return hardening::run_program(options);
+    options.as_other_user = unprivileged;
+    return test_kit::run_program(options);
   }
 
   harness::Environment environment_;
@@ -87,23 +90,23 @@ TEST_F(TrustedConfiguration, RootUsesOnlyAFileThatNobodyElseCouldHavePlacedOrCha
        false, sticky_refused},
       {"another user's file naming files in root's home", "sticky",
        [&](const std::string& file) {
-         hardening::write_file(file, naming_roots_files());
+         test_kit::write_file(file, naming_roots_files());
          ASSERT_EQ(::chown(file.c_str(), kOther, kOther), 0);
        },
        false, sticky_refused},
       {"root's own file in a sticky folder", "sticky",
-       [&](const std::string& file) { hardening::write_file(file, naming_roots_files()); },
+       [&](const std::string& file) { test_kit::write_file(file, naming_roots_files()); },
        false, sticky_refused},
       {"root's own file in root's folder", "mine",
        [&](const std::string& file) {
          folder("mine", 0755);
-         hardening::write_file(file, naming_roots_files());
+         test_kit::write_file(file, naming_roots_files());
        },
        false, ""},
       {"an ordinary user's own file", "theirs",
        [&](const std::string& file) {
          folder("theirs", 0755, kOther);
-         hardening::write_file(file, "[I2C para]\nNops = 5\n[Port IO]\nTrace = " +
+         test_kit::write_file(file, "[I2C para]\nNops = 5\n[Port IO]\nTrace = " +
                                          path("theirs/trace.log") + "\n");
          ASSERT_EQ(::chown(file.c_str(), kOther, kOther), 0);
        },
@@ -111,39 +114,39 @@ TEST_F(TrustedConfiguration, RootUsesOnlyAFileThatNobodyElseCouldHavePlacedOrCha
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.unprivileged && !hardening::can_drop_privileges()) {
+    if (c.unprivileged && !test_kit::can_switch_user()) {
       std::printf("note: cannot run the console as another user here; \"%s\" not checked\n", c.name);
       continue;
     }
     const std::string file = path(std::string(c.folder) + "/I2C.INI");
     ::unlink(file.c_str());
     c.arrange(file);
-    const std::string before = hardening::read_file(file);
-    const std::string victim_before = hardening::read_file(victim());
+    const std::string before = test_kit::read_file(file);
+    const std::string victim_before = test_kit::read_file(victim());
 
     const auto run = console(c.folder, c.unprivileged);
-    EXPECT_EQ(run.exit_status, 0) << run.errors;
-    EXPECT_NE(run.output.find("Sent to slave : 0 1 \n"), std::string::npos) << run.output;
-    EXPECT_NE(run.errors.find("In use : Philips adapter\n"), std::string::npos) << run.errors;
-    EXPECT_EQ(hardening::read_file(victim()), victim_before);
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_NE(run.out.find("Sent to slave : 0 1 \n"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("In use : Philips adapter\n"), std::string::npos) << run.err;
+    EXPECT_EQ(test_kit::read_file(victim()), victim_before);
     // INFO's box goes to standard error too; the port layer's lines are
     // the ones that start with its name.
     std::vector<std::string> lines;
-    for (const auto& line : hardening::lines_of(run.errors)) {
+    for (const auto& line : test_kit::lines_of(run.err, true)) {
       if (line.rfind("tarnwick: ", 0) == 0) lines.push_back(line);
     }
     if (c.refused.empty()) {
-      EXPECT_TRUE(lines.empty()) << run.errors;
-      EXPECT_NE(hardening::read_file(file).find("[Debug]\nBastion=Base:0x378 Nops:0x5\n"),
+      EXPECT_TRUE(lines.empty()) << run.err;
+      EXPECT_NE(test_kit::read_file(file).find("[Debug]\nBastion=Base:0x378 Nops:0x5\n"),
                 std::string::npos)
-          << hardening::read_file(file);
+          << test_kit::read_file(file);
       const std::string trace = path(std::string(c.folder) == "mine" ? "home/trace.log"
                                                                      : "theirs/trace.log");
       EXPECT_TRUE(exists(trace)) << trace;
     } else {
-      ASSERT_EQ(lines.size(), 1u) << run.errors;
+      ASSERT_EQ(lines.size(), 1u) << run.err;
       EXPECT_EQ(lines[0].rfind(kRefusal + c.refused + ";", 0), 0u) << lines[0];
-      EXPECT_EQ(hardening::read_file(file), before) << "the refused file was written";
+      EXPECT_EQ(test_kit::read_file(file), before) << "the refused file was written";
       for (const char* named : {"home/trace.log", "home/bus.vcd", "home/eeprom.bin"}) {
         EXPECT_FALSE(exists(path(named))) << named << " was created";
       }

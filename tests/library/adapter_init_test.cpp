@@ -82,10 +82,10 @@ class AdapterCheck : public TracedBus,
 
 TEST_P(AdapterCheck, PhilipsInitShowsTheBoxesItsStatusLinesCallFor) {
   load(kPhilips, {{"Simulation", {{"Adapter Status", GetParam().status}}}});
-  const std::string shown = harness::capture_stderr([&] { bus().I2C_Init(); });
+  const std::string shown = test_kit::capture_stderr([&] { bus().I2C_Init(); });
   EXPECT_EQ(shown, GetParam().boxes);
   bus().I2C_SelectInterface(kCustom);
-  EXPECT_EQ(harness::capture_stderr([&] { bus().I2C_Init(); }), "")
+  EXPECT_EQ(test_kit::capture_stderr([&] { bus().I2C_Init(); }), "")
       << "the Custom adapter has no check";
 }
 

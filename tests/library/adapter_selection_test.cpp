@@ -16,7 +16,7 @@ const std::string kCustom = "Custom adapter";
 // The adapter name that the information box shows.
 std::string adapter_in_use(const harness::Library& library) {
   std::int16_t result = -99;
-  const std::string box = harness::capture_stderr([&] { result = library->I2C_Info(); });
+  const std::string box = test_kit::capture_stderr([&] { result = library->I2C_Info(); });
   EXPECT_EQ(0, result) << "I2C_Info result";
   const std::string marker = "In use : ";
   const auto at = box.find(marker);
@@ -41,7 +41,7 @@ class DefaultKeyAtLoad : public ::testing::TestWithParam<DefaultCase> {};
 
 TEST_P(DefaultKeyAtLoad, SelectsTheAdapterItNumbers) {
   harness::Environment env;
-  harness::Ini ini{{"I2C Card", {{"Nops", "0"}}}};
+  test_kit::Ini ini{{"I2C Card", {{"Nops", "0"}}}};
   if (GetParam().value) {
     ini.push_back({"I2C Device", {{"Default", *GetParam().value}}});
   }
@@ -92,7 +92,7 @@ TEST(Info, ShowsVersionAdapterAndOwnershipInOneBox) {
   env.configure({{"I2C Device", {{"Default", "2"}}}});
   harness::Library library;
   std::int16_t result = -99;
-  const std::string box = harness::capture_stderr([&] { result = library->I2C_Info(); });
+  const std::string box = test_kit::capture_stderr([&] { result = library->I2C_Info(); });
   EXPECT_EQ(0, result);
   EXPECT_EQ(
       "[Tarnwick Information]\n"

@@ -16,7 +16,7 @@ namespace {
 
 class OnTheBench : public TracedBus {
  protected:
-  void load_both(std::int16_t selected, harness::Ini ini) {
+  void load_both(std::int16_t selected, test_kit::Ini ini) {
     load(kCustom, ini);
     bus().I2C_Init();
     bus().I2C_SelectInterface(kPhilips);
@@ -81,7 +81,7 @@ TEST_F(OnTheBench, StopAfterAnAnsweredReadAddressReleasesTheSendingSlave) {
 
 TEST_F(OnTheBench, StuckDataLineReadsAsAcknowledgeAndZeroBits) {
   for (const std::int16_t adapter : {kPhilips, kCustom}) {
-    harness::Ini ini = parallel_wiring("0");
+    test_kit::Ini ini = parallel_wiring("0");
     ini.push_back({"Simulation", {{"SDA Stuck", "1"}}});
     if (library_) library_->unload();
     load_both(adapter, ini);
@@ -98,7 +98,7 @@ TEST_F(OnTheBench, WaveformDecodesAsTheIntendedTransactions) {
   if (!tw_test::sigrok_cli_available()) GTEST_SKIP() << tw_test::kNoSigrok;
   for (const std::int16_t adapter : {kPhilips, kCustom}) {
     const std::string vcd = env_.file("bus" + std::to_string(adapter) + ".vcd");
-    harness::Ini ini = parallel_wiring("1");
+    test_kit::Ini ini = parallel_wiring("1");
     ini.push_back({"Simulation", {{"Waveform", vcd}}});
     if (library_) library_->unload();
     load_both(adapter, ini);
@@ -120,7 +120,7 @@ TEST_F(OnTheBench, WaveformDecodesAsTheIntendedTransactions) {
 
 TEST_F(OnTheBench, PhilipsAndCustomProcessesExcludeEachOther) {
   env_.configure(parallel_wiring("0"));
-  harness::ChildProcess custom_host([](harness::ChildProcess::Channel& parent) {
+  test_kit::Child custom_host([](test_kit::Channel& parent) {
     parent.receive();
     harness::Library library;
     library->I2C_SelectInterface(kCustom);
@@ -145,7 +145,7 @@ TEST_F(OnTheBench, PhilipsAndCustomProcessesExcludeEachOther) {
   EXPECT_EQ(bus().I2C_Stop(), 0);
   custom_host.send("again");
   EXPECT_EQ(custom_host.receive(), "0 0") << "the stop gave the slot back";
-  EXPECT_EQ(custom_host.wait(), 0);
+  EXPECT_EQ(custom_host.exit_status(), 0);
   EXPECT_EQ(bus().I2C_Start(), 0) << "and the Custom host's stop gave it back again";
   bus().I2C_Stop();
 }

@@ -12,10 +12,10 @@ namespace {
 // The card's set-up as the trace shows it, for the given card section.
 class Configuration : public CardTest {
  protected:
-  void configure_card(const harness::Section& card_section) {
+  void configure_card(const test_kit::Section& card_section) {
     env.configure({{"I2C Device", {{"Default", "1"}}}, card_section});
   }
-  void init_with(const harness::Section& card_section) {
+  void init_with(const test_kit::Section& card_section) {
     configure_card(card_section);
     if (!library) {
       library.emplace();

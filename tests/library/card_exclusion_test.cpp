@@ -13,12 +13,12 @@ namespace {
 // trace: on "open" it loads the library, opens the card's bus and holds it
 // until told to "close". It is forked before this process loads the library,
 // so it shares nothing of this process's load.
-harness::ChildProcess holder_of_the_card(const harness::Environment& env) {
+test_kit::Child holder_of_the_card(const harness::Environment& env) {
   const std::string ini = env.file("holder.ini");
-  harness::write_ini(ini, {{"I2C Device", {{"Default", "1"}}},
+  test_kit::write_ini(ini, {{"I2C Device", {{"Default", "1"}}},
                            {"I2C Card", {{"Nops", "0"}}},
                            {"Port IO", {{"Trace", env.file("holder.trace")}}}});
-  return harness::ChildProcess([ini](harness::ChildProcess::Channel& parent) {
+  return test_kit::Child([ini](test_kit::Channel& parent) {
     if (parent.receive() != "open") {
       return 2;
     }
@@ -45,7 +45,7 @@ TEST_F(CardTest, StartFailsWhileAnotherProcessHasTheBusOpen) {
 
   holder.send("close");
   EXPECT_EQ("stop 0", holder.receive().value_or("(no answer)"));
-  EXPECT_EQ(0, holder.wait());
+  EXPECT_EQ(0, holder.exit_status());
 
   EXPECT_EQ(0, card().I2C_Start());
   EXPECT_EQ(0, card().I2C_Stop());
@@ -67,7 +67,7 @@ TEST_F(CardTest, InitWhileAnotherProcessHasTheBusOpenChangesNothing) {
 
   holder.send("close");
   EXPECT_EQ("stop 0", holder.receive().value_or("(no answer)"));
-  EXPECT_EQ(0, holder.wait());
+  EXPECT_EQ(0, holder.exit_status());
 
   // Still at 0x300 without delays, and still closed from before.
   EXPECT_EQ(-1, card().I2C_Address(0xA0));

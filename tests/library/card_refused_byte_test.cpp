@@ -11,7 +11,7 @@
 namespace card_test {
 namespace {
 
-const harness::Ini kThirdByteRefused{{"Simulation", {{"NACK Byte", "3"}}}};
+const test_kit::Ini kThirdByteRefused{{"Simulation", {{"NACK Byte", "3"}}}};
 
 TEST_F(CardTest, SendStopsAtTheRefusedThirdByteAndCountsIt) {
   load_and_init("0", kThirdByteRefused);

@@ -60,8 +60,8 @@ inline Trace after(const Trace& trace, std::size_t count) {
 class CardTest : public ::testing::Test {
  protected:
   // Writes the configuration (card section first, then `more`) and loads.
-  void load(const std::string& nops = "0", const harness::Ini& more = {}) {
-    harness::Ini ini{{"I2C Device", {{"Default", "1"}}},
+  void load(const std::string& nops = "0", const test_kit::Ini& more = {}) {
+    test_kit::Ini ini{{"I2C Device", {{"Default", "1"}}},
                      {"I2C Card", {{"Base", "300"}, {"Nops", nops}}}};
     ini.insert(ini.end(), more.begin(), more.end());
     env.configure(ini);
@@ -69,7 +69,7 @@ class CardTest : public ::testing::Test {
   }
 
   // load() followed by the card's init.
-  void load_and_init(const std::string& nops = "0", const harness::Ini& more = {}) {
+  void load_and_init(const std::string& nops = "0", const test_kit::Ini& more = {}) {
     load(nops, more);
     ASSERT_EQ(0, card().I2C_Init());
   }

@@ -16,7 +16,7 @@ class CustomLines : public TracedBus {
  protected:
   // Runs `steps` on a fresh load of the Custom adapter and closes the bus;
   // gives the port writes.
-  std::vector<std::string> writes_of(const harness::Ini& ini,
+  std::vector<std::string> writes_of(const test_kit::Ini& ini,
                                      const std::function<void()>& steps) {
     if (library_) library_->unload();
     env_.clear_trace();
@@ -35,12 +35,12 @@ class CustomLines : public TracedBus {
 TEST_F(CustomLines, WritesChangeOnlyTheMaskBitsAsThePolarityWants) {
   // Ports that nothing decodes read 0xFF: the written values show the mask.
   auto lines = [](const char* sda_pol, const char* scl_pol) {
-    return harness::Ini{{"I2C para Gen",
+    return test_kit::Ini{{"I2C para Gen",
                          {{"Nops", "0"},
                           {"SDA OUT Port", "280"}, {"SDA OUT Bit", "1"}, {"SDA OUT Pol", sda_pol},
                           {"SCL OUT Port", "281"}, {"SCL OUT Bit", "2"}, {"SCL OUT Pol", scl_pol}}}};
   };
-  auto idle_and_start = [&](const harness::Ini& ini) {
+  auto idle_and_start = [&](const test_kit::Ini& ini) {
     auto writes = writes_of(ini, [&] { bus().I2C_Start(); });
     writes.resize(6);
     return writes;
@@ -64,7 +64,7 @@ class CustomDataRead : public CustomLines,
                        public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(CustomDataRead, CountsTheLineSetOnlyWhenAllMaskBitsAreOne) {
-  harness::Ini ini = parallel_wiring("0");
+  test_kit::Ini ini = parallel_wiring("0");
   for (auto& [key, value] : ini[1].keys) {
     if (key == "SDA IN Bit") value = "30";
     if (key == "SDA IN Pol") value = GetParam().polarity;
@@ -106,7 +106,7 @@ TEST_F(CustomLines, ClockInputKeysChangeNothing) {
     bus().I2C_Address(0x00);
   };
   const auto plain = writes_of(parallel_wiring("1"), transaction);
-  harness::Ini ini = parallel_wiring("1");
+  test_kit::Ini ini = parallel_wiring("1");
   ini[1].keys.insert(ini[1].keys.end(),
                      {{"SCL IN Port", "379"}, {"SCL IN Bit", "8"}, {"SCL IN Pol", "1"}});
   EXPECT_EQ(writes_of(ini, transaction), plain);

@@ -78,7 +78,7 @@ TEST(Lifecycle, EachLoadSelectsFromTheConfigurationAgain) {
     first->I2C_SelectInterface(3);
   }
   harness::Library second;
-  const std::string box = harness::capture_stderr([&] { second->I2C_Info(); });
+  const std::string box = test_kit::capture_stderr([&] { second->I2C_Info(); });
   EXPECT_NE(std::string::npos, box.find("In use : PCF8584 card")) << box;
 }
 
@@ -87,14 +87,14 @@ TEST(Lifecycle, LoadSucceedsWhenNoBusSemaphoreCanBeHad) {
   env.configure({{"I2C Card", {{"Nops", "0"}}}});
   // In an IPC namespace of its own that allows no semaphore set at all, the
   // child can neither open nor create any of the three.
-  harness::ChildProcess child([](harness::ChildProcess::Channel& parent) {
+  test_kit::Child child([](test_kit::Channel& parent) {
     if (unshare(CLONE_NEWIPC) != 0) {
       parent.send("skip: no IPC namespace of our own");
       return 0;
     }
     std::ofstream("/proc/sys/kernel/sem") << "250 32000 32 0\n";
     std::optional<harness::Library> library;
-    std::string boxes = harness::capture_stderr([&] { library.emplace(); });
+    std::string boxes = test_kit::capture_stderr([&] { library.emplace(); });
     std::replace(boxes.begin(), boxes.end(), '\n', '|');
     parent.send("boxes " + boxes);
     parent.send("init " + std::to_string(library->exports().I2C_Init()));
@@ -112,7 +112,7 @@ TEST(Lifecycle, LoadSucceedsWhenNoBusSemaphoreCanBeHad) {
   // init does nothing and says 0, start says 2.
   EXPECT_EQ("init 0", child.receive().value_or("(no answer)"));
   EXPECT_EQ("start 2", child.receive().value_or("(no answer)"));
-  EXPECT_EQ(0, child.wait());
+  EXPECT_EQ(0, child.exit_status());
   EXPECT_EQ(std::vector<std::string>{}, env.trace()) << "a port was touched";
 }
 

@@ -83,7 +83,7 @@ std::string without_delays(const std::string& events) {
   return out;
 }
 
-void TracedBus::load(std::int16_t interface, const harness::Ini& ini) {
+void TracedBus::load(std::int16_t interface, const test_kit::Ini& ini) {
   env_.configure(ini);
   library_ = std::make_unique<harness::Library>();
   bus().I2C_SelectInterface(interface);

@@ -25,7 +25,7 @@ inline constexpr std::int16_t kPhilips = 2;  // interface numbers
 inline constexpr std::int16_t kCustom = 3;
 
 // "Nops" of both sections and the Custom adapter wired as the Philips one.
-using harness::parallel_wiring;
+using test_kit::parallel_wiring;
 
 // The line events with the port delays ('.') taken out.
 std::string without_delays(const std::string& events);
@@ -44,7 +44,7 @@ using oracle::lines::stop_sequence;
 // between markers (the first one is everything before the first marker).
 class TracedBus : public ::testing::Test {
  protected:
-  void load(std::int16_t interface, const harness::Ini& ini);
+  void load(std::int16_t interface, const test_kit::Ini& ini);
   void mark() const;
   std::vector<std::string> segments();
   const harness::Exports& bus() const { return library_->exports(); }

@@ -16,7 +16,7 @@ std::vector<std::string> set_up_with_delay(int reads) {
   return oracle::card::Accesses(0x300, reads).init().lines();
 }
 
-std::vector<std::string> card_set_up_trace(const harness::Ini& card_section) {
+std::vector<std::string> card_set_up_trace(const test_kit::Ini& card_section) {
   harness::Environment env;
   env.configure(card_section);
   harness::Library library;

@@ -15,7 +15,7 @@ class RefusedThirdByte : public TracedBus,
                          public ::testing::WithParamInterface<std::int16_t> {
  protected:
   void SetUp() override {
-    harness::Ini ini = parallel_wiring("0");
+    test_kit::Ini ini = parallel_wiring("0");
     ini.push_back({"Simulation", {{"NACK Byte", "3"}}});
     load(GetParam(), ini);
     ASSERT_EQ(bus().I2C_Init(), 0);

@@ -6,24 +6,22 @@
 #include <string>
 #include <vector>
 
-#include "tests/packaging/program_run.h"
+#include "tests/packaging/packaging_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program.h"
 
 namespace {
 
 using packaging_test::dump_text;
 using packaging_test::eeprom_image;
-using packaging_test::Outcome;
+using Outcome = test_kit::Run;
 using packaging_test::prepare_eeprom_bench;
-using packaging_test::run;
 using packaging_test::Scratch;
 
 // The Custom adapter wired as the Philips adapter is, so the bench's
 // parallel port carries its bus.
 const std::string custom_as_philips =
-    "[I2C para Gen]\n"
-    "SDA OUT Port = 378\nSDA OUT Bit = 80\nSDA OUT Pol = 1\n"
-    "SCL OUT Port = 37A\nSCL OUT Bit = 8\nSCL OUT Pol = 0\n"
-    "SDA IN Port = 379\nSDA IN Bit = 80\nSDA IN Pol = 1\n";
+    "[I2C para Gen]\n" + test_kit::custom_wired_like_philips_text();
 
 std::vector<std::string> c_host(const std::vector<std::string>& arguments) {
   std::vector<std::string> argv{EEPROM_DUMP_EXAMPLE};
@@ -40,7 +38,7 @@ std::vector<std::string> python_host(const std::vector<std::string>& arguments) 
 Outcome run_host(const Scratch& scratch, const std::vector<std::string>& argv) {
   auto environment = scratch.environment();
   environment.push_back("TARNWICK_LIBRARY=" TARNWICK_LIBRARY);
-  return run(argv, {scratch.path(), environment, ""});
+  return test_kit::run_program({argv, scratch.path(), environment, ""});
 }
 
 class ExampleHosts : public ::testing::TestWithParam<std::string> {
@@ -62,7 +60,7 @@ TEST_P(ExampleHosts, DumpTheBenchEepromThroughEachAdapter) {
     Scratch scratch;
     prepare_eeprom_bench(scratch, custom_as_philips);
     const Outcome outcome = run_host(scratch, host({adapter}));
-    EXPECT_EQ(outcome.status, 0) << "adapter " << adapter << ": " << outcome.err;
+    EXPECT_EQ(outcome.status(), 0) << "adapter " << adapter << ": " << outcome.err;
     EXPECT_EQ(outcome.out, expected) << "adapter " << adapter;
   }
 }
@@ -71,7 +69,7 @@ TEST_P(ExampleHosts, WithoutArgumentsUseTheAdapterOfTheConfiguration) {
   Scratch scratch;
   prepare_eeprom_bench(scratch, "[I2C Device]\nDefault = 2\n");
   const Outcome outcome = run_host(scratch, host({}));
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.status(), 0) << outcome.err;
   EXPECT_EQ(outcome.out, dump_text(eeprom_image()));
   EXPECT_NE(outcome.err.find("In use : Philips adapter"), std::string::npos) << outcome.err;
 }
@@ -80,7 +78,7 @@ TEST_P(ExampleHosts, ABusWithoutEepromEndsWithOneMessageAndStatusOne) {
   Scratch scratch;
   scratch.write("I2C.INI", "[Simulation]\nDevices = LM75@90\n");
   const Outcome outcome = run_host(scratch, host({"1"}));
-  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.status(), 1);
   EXPECT_EQ(outcome.out, "");
   EXPECT_NE(outcome.err.find("no EEPROM acknowledges address A0 (bus result 3)"),
             std::string::npos)
@@ -105,8 +103,8 @@ TEST_P(ExampleHosts, AnAdapterHeldByAnotherProgramIsReportedNotDumped) {
                     scratch.file("done") + "\nwait\nexit $status\n");
   std::vector<std::string> argv{"sh", holder};
   for (const std::string& word : host({"1"})) argv.push_back(word);
-  const Outcome outcome = run(argv, {scratch.path(), environment, ""});
-  EXPECT_EQ(outcome.status, 1) << outcome.err;
+  const Outcome outcome = test_kit::run_program({argv, scratch.path(), environment, ""});
+  EXPECT_EQ(outcome.status(), 1) << outcome.err;
   EXPECT_EQ(outcome.out, "");
   EXPECT_NE(outcome.err.find("the bus could not be opened (bus result 2)"), std::string::npos)
       << outcome.err;
@@ -118,7 +116,7 @@ TEST_P(ExampleHosts, RefuseAnInterfaceThatIsNotANumber) {
   for (const std::vector<std::string>& arguments :
        std::vector<std::vector<std::string>>{{"card"}, {"1", "2"}}) {
     const Outcome outcome = run_host(scratch, host(arguments));
-    EXPECT_EQ(outcome.status, 2) << arguments[0];
+    EXPECT_EQ(outcome.status(), 2) << arguments[0];
     EXPECT_NE(outcome.err.find("usage: eeprom_dump"), std::string::npos) << outcome.err;
   }
 }
@@ -129,8 +127,8 @@ TEST(PythonHost, ALibraryThatCannotBeLoadedIsOneLineAndStatusOne) {
   prepare_eeprom_bench(scratch);
   auto environment = scratch.environment();
   environment.push_back("TARNWICK_LIBRARY=" + scratch.file("libtarnwick.so.4"));
-  const Outcome outcome = run(python_host({}), {scratch.path(), environment, ""});
-  EXPECT_EQ(outcome.status, 1);
+  const Outcome outcome = test_kit::run_program({python_host({}), scratch.path(), environment, ""});
+  EXPECT_EQ(outcome.status(), 1);
   EXPECT_EQ(outcome.out, "");
   EXPECT_EQ(outcome.err.rfind("eeprom_dump.py: cannot load TARNWICK_LIBRARY=" +
                                   scratch.file("libtarnwick.so.4") + ": ",

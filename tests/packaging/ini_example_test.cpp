@@ -131,7 +131,7 @@ std::string port_layer_and_bench_settings() {
 std::string library_session(const harness::Environment& env, int interface) {
   env.clear_trace();
   std::ostringstream seen;
-  seen << harness::capture_stderr([&] {
+  seen << test_kit::capture_stderr([&] {
     harness::Library lib;
     lib->I2C_Info();
     if (interface != 0) {

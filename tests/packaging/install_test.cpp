@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/packaging/program_run.h"
+#include "tests/packaging/packaging_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program.h"
 
 namespace {
 
@@ -21,10 +23,9 @@ using packaging_test::dump_text;
 using packaging_test::host_c_flags;
 using packaging_test::tree_is_sanitized;
 using packaging_test::eeprom_image;
-using packaging_test::Outcome;
+using Outcome = test_kit::Run;
 using packaging_test::prepare_eeprom_bench;
-using packaging_test::read_file;
-using packaging_test::run;
+using test_kit::read_file;
 using packaging_test::Scratch;
 using packaging_test::split_words;
 
@@ -35,8 +36,8 @@ class Installed : public ::testing::Test {
   static void SetUpTestSuite() {
     install_root = std::make_unique<Scratch>();
     prefix = install_root->file("prefix");
-    const Outcome outcome = run({CMAKE_COMMAND, "--install", BUILD_DIR, "--prefix", prefix});
-    install_status = outcome.status;
+    const Outcome outcome = test_kit::run_program({{CMAKE_COMMAND, "--install", BUILD_DIR, "--prefix", prefix}});
+    install_status = outcome.status();
     install_log = outcome.out + outcome.err;
   }
   static void TearDownTestSuite() { install_root.reset(); }
@@ -47,8 +48,8 @@ class Installed : public ::testing::Test {
 
   // The dynamic section of an ELF file as readelf shows it.
   static std::string dynamic_section(const std::string& path) {
-    const Outcome outcome = run({"readelf", "-d", path});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    const Outcome outcome = test_kit::run_program({{"readelf", "-d", path}});
+    EXPECT_EQ(outcome.status(), 0) << outcome.err;
     return outcome.out;
   }
 
@@ -60,8 +61,8 @@ class Installed : public ::testing::Test {
     prepare_eeprom_bench(scratch);
     auto environment = scratch.environment();
     environment.insert(environment.end(), more_environment.begin(), more_environment.end());
-    const Outcome outcome = run(host, {scratch.path(), environment, ""});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    const Outcome outcome = test_kit::run_program({host, scratch.path(), environment, ""});
+    EXPECT_EQ(outcome.status(), 0) << outcome.err;
     EXPECT_EQ(outcome.out, dump_text(eeprom_image()));
   }
 
@@ -140,37 +141,37 @@ TEST_F(Installed, TheHeaderCompilesAloneAsCAndAsCxx) {
     }
     argv.push_back("-I" + in_prefix("include"));
     argv.push_back(scratch.file("host.c"));
-    const Outcome outcome = run(argv);
-    EXPECT_EQ(outcome.status, 0) << compiler[2] << ":\n" << outcome.err;
+    const Outcome outcome = test_kit::run_program({argv});
+    EXPECT_EQ(outcome.status(), 0) << compiler[2] << ":\n" << outcome.err;
   }
 }
 
 TEST_F(Installed, AHostBuiltWithOnlyPkgConfigRunsOnTheBench) {
   Scratch scratch;
   const std::vector<std::string> search{"PKG_CONFIG_PATH=" + in_prefix(libdir + "/pkgconfig")};
-  const Outcome flags = run({"pkg-config", "--cflags", "--libs", "tarnwick"}, {"", search, ""});
-  ASSERT_EQ(flags.status, 0) << flags.err;
-  const Outcome version = run({"pkg-config", "--modversion", "tarnwick"}, {"", search, ""});
+  const Outcome flags = test_kit::run_program({{"pkg-config", "--cflags", "--libs", "tarnwick"}, "", search, ""});
+  ASSERT_EQ(flags.status(), 0) << flags.err;
+  const Outcome version = test_kit::run_program({{"pkg-config", "--modversion", "tarnwick"}, "", search, ""});
   EXPECT_EQ(version.out, "4.11.0\n");
 
   std::vector<std::string> argv{C_COMPILER, SOURCE_DIR "/examples/eeprom_dump.c", "-o",
                                 scratch.file("eeprom_dump")};
   for (const std::string& word : host_c_flags()) argv.push_back(word);
   for (const std::string& word : split_words(flags.out)) argv.push_back(word);
-  const Outcome built = run(argv);
-  ASSERT_EQ(built.status, 0) << built.err;
+  const Outcome built = test_kit::run_program({argv});
+  ASSERT_EQ(built.status(), 0) << built.err;
   expect_dump({scratch.file("eeprom_dump")});
 }
 
 TEST_F(Installed, AHostBuiltWithFindPackageRunsOnTheBench) {
   Scratch scratch;
   const Outcome configured =
-      run({CMAKE_COMMAND, "-S", SOURCE_DIR "/examples", "-B", scratch.file("build"), "-G",
+      test_kit::run_program({{CMAKE_COMMAND, "-S", SOURCE_DIR "/examples", "-B", scratch.file("build"), "-G",
            CMAKE_GENERATOR, "-DCMAKE_PREFIX_PATH=" + prefix, "-DCMAKE_C_COMPILER=" C_COMPILER,
-           "-DCMAKE_C_FLAGS=" HOST_C_FLAGS});
-  ASSERT_EQ(configured.status, 0) << configured.out << configured.err;
-  const Outcome built = run({CMAKE_COMMAND, "--build", scratch.file("build")});
-  ASSERT_EQ(built.status, 0) << built.out << built.err;
+           "-DCMAKE_C_FLAGS=" HOST_C_FLAGS}});
+  ASSERT_EQ(configured.status(), 0) << configured.out << configured.err;
+  const Outcome built = test_kit::run_program({{CMAKE_COMMAND, "--build", scratch.file("build")}});
+  ASSERT_EQ(built.status(), 0) << built.out << built.err;
   expect_dump({scratch.file("build/eeprom_dump")});
 }
 
@@ -178,11 +179,10 @@ TEST_F(Installed, TheConsoleAndThePythonHostRunFromThePrefix) {
   Scratch scratch;
   // The script reads back at once, faster than the EEPROM's write cycle.
   scratch.write("I2C.INI", "[I2C Card]\nNops = 0\n[Simulation]\nEEPROM Write Time = 0\n");
-  const Outcome console = run({in_prefix("bin/sondrel")},
-                              {scratch.path(), scratch.environment(),
+  const Outcome console = test_kit::run_program({{in_prefix("bin/sondrel")}, scratch.path(), scratch.environment(),
                                "start ;address 160;write 0,7,9;close\n"
                                "start ;address 160;write 0;read 2;quit\n"});
-  EXPECT_EQ(console.status, 0) << console.err;
+  EXPECT_EQ(console.status(), 0) << console.err;
   EXPECT_NE(console.out.find("Read from slave : 7 9 \n"), std::string::npos) << console.out;
 
   if (tree_is_sanitized()) GTEST_SKIP() << "the system's Python cannot load a sanitizer build";
@@ -202,10 +202,9 @@ TEST_F(Installed, TheBenchIsLoadedFromBesideThePortLayerAndItsAbsenceIsOneLine) 
   fs::rename(bench, moved);
   Scratch scratch;
   scratch.write("I2C.INI", "[I2C Card]\nNops = 0\n");
-  const Outcome console = run({in_prefix("bin/sondrel")},
-                              {scratch.path(), scratch.environment(), "start ;address 160;quit\n"});
+  const Outcome console = test_kit::run_program({{in_prefix("bin/sondrel")}, scratch.path(), scratch.environment(), "start ;address 160;quit\n"});
   fs::rename(moved, bench);
-  EXPECT_EQ(console.status, 0) << console.err;
+  EXPECT_EQ(console.status(), 0) << console.err;
   EXPECT_EQ(console.err.rfind("tarnwick: cannot load the simulated bench libdlportio-sim.so.1 (", 0),
             0u)
       << console.err;
@@ -236,14 +235,13 @@ TEST_F(Installed, ThePythonModuleSitsInThePrefixsSiteDirectoryAndFindsItsLibrary
   environment.push_back("TARNWICK_LIBRARY");
   environment.push_back("PKG_CONFIG_PATH=/nonexistent");
   const Outcome outcome =
-      run({PYTHON3, "-c",
+      test_kit::run_program({{PYTHON3, "-c",
            "import tarnwick\n"
            "with tarnwick.Bus(2) as bus:\n"
            "    bus.address(0xA0)\n"
            "    print(bus.write_read([0], 4).hex())\n"
-           "print(tarnwick.library()._name)\n"},
-          {scratch.path(), environment, ""});
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
+           "print(tarnwick.library()._name)\n"}, scratch.path(), environment, ""});
+  EXPECT_EQ(outcome.status(), 0) << outcome.err;
   char first[16];
   const auto image = eeprom_image();
   std::snprintf(first, sizeof first, "%02x%02x%02x%02x\n", image[0], image[1], image[2], image[3]);
@@ -260,9 +258,8 @@ TEST_F(Installed, AStagedInstallStaysBelowDestdirAndNamesTheFinalPrefix) {
   const std::string private_prefix = "/opt/tarnwick-staging-" + std::to_string(::getpid());
   for (const Case& c : {Case{private_prefix, true}, Case{"/usr", false}}) {
     const std::string stage = scratch.file("stage" + std::to_string(c.rpath_expected));
-    const Outcome outcome = run({CMAKE_COMMAND, "--install", BUILD_DIR, "--prefix", c.prefix},
-                                {"", {"DESTDIR=" + stage}, ""});
-    ASSERT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    const Outcome outcome = test_kit::run_program({{CMAKE_COMMAND, "--install", BUILD_DIR, "--prefix", c.prefix}, "", {"DESTDIR=" + stage}, ""});
+    ASSERT_EQ(outcome.status(), 0) << outcome.out << outcome.err;
     const std::string pc = read_file(stage + c.prefix + "/" + libdir + "/pkgconfig/tarnwick.pc");
     EXPECT_NE(pc.find("prefix=" + c.prefix + "\n"), std::string::npos) << pc;
     EXPECT_EQ(pc.find("-Wl,-rpath,${libdir}") != std::string::npos, c.rpath_expected) << pc;

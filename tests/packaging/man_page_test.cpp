@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/packaging/program_run.h"
+#include "tests/packaging/packaging_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program.h"
 
 namespace {
 
-using packaging_test::Outcome;
-using packaging_test::read_file;
-using packaging_test::run;
+using Outcome = test_kit::Run;
+using test_kit::read_file;
 using packaging_test::Scratch;
 
 const std::vector<std::string> pages{SOURCE_DIR "/man/sondrel.1", SOURCE_DIR "/man/tarnwick.3",
@@ -35,10 +36,9 @@ const std::vector<UtilityPage> utility_pages{
 
 // Plain text of a page as man shows it, without bold and underline.
 std::string rendered(const std::string& page) {
-  const Outcome outcome = run({"man", "--warnings", "-E", "ascii", "-l", page},
-                              {"", {"MANWIDTH=200", "MAN_KEEP_FORMATTING", "MANPAGER=cat",
+  const Outcome outcome = test_kit::run_program({{"man", "--warnings", "-E", "ascii", "-l", page}, "", {"MANWIDTH=200", "MAN_KEEP_FORMATTING", "MANPAGER=cat",
                                     "PAGER=cat"}, ""});
-  EXPECT_EQ(outcome.status, 0) << page << "\n" << outcome.err;
+  EXPECT_EQ(outcome.status(), 0) << page << "\n" << outcome.err;
   EXPECT_EQ(outcome.err, "") << page << ": warnings of man";
   std::string text;
   for (char c : outcome.out) {
@@ -84,8 +84,8 @@ std::string run_of(const std::string& line, std::size_t first, Keep keep) {
 
 TEST(ManPages, PassMandocLintWithoutAWarning) {
   for (const std::string& page : pages) {
-    const Outcome outcome = run({"mandoc", "-T", "lint", "-W", "warning", page});
-    EXPECT_EQ(outcome.status, 0) << page;
+    const Outcome outcome = test_kit::run_program({{"mandoc", "-T", "lint", "-W", "warning", page}});
+    EXPECT_EQ(outcome.status(), 0) << page;
     EXPECT_EQ(outcome.out + outcome.err, "") << page;
   }
 }
@@ -104,7 +104,7 @@ TEST(ManPages, TheUtilityPagesDescribeEveryOptionOfTheirHelpAndTheirVersion) {
     const std::string text = rendered(utility.page);
     std::string options;
     for (const std::string& line : section(text, "OPTIONS")) options += line + "\n";
-    const Outcome help = run({utility.program, "--help"}, {scratch.path(), scratch.environment(), ""});
+    const Outcome help = test_kit::run_program({{utility.program, "--help"}, scratch.path(), scratch.environment(), ""});
     std::istringstream help_lines(help.out);
     int described = 0;
     for (std::string line; std::getline(help_lines, line);) {
@@ -116,7 +116,7 @@ TEST(ManPages, TheUtilityPagesDescribeEveryOptionOfTheirHelpAndTheirVersion) {
       ++described;
     }
     EXPECT_GE(described, 4) << help.out;
-    const Outcome version = run({utility.program, "--version"}, {scratch.path(), scratch.environment(), ""});
+    const Outcome version = test_kit::run_program({{utility.program, "--version"}, scratch.path(), scratch.environment(), ""});
     EXPECT_NE(version.out.find("Tarnwick " TARNWICK_VERSION ")"), std::string::npos);
     EXPECT_NE(text.find("Tarnwick " TARNWICK_VERSION), std::string::npos) << utility.page;
   }
@@ -142,7 +142,7 @@ TEST(ManPages, TheLibraryPageDeclaresTheTenFunctionsAsTheHeaderDoes) {
 TEST(ManPages, TheConsolePageDescribesEveryCommandOfTheConsolesHelp) {
   Scratch scratch;
   scratch.write("I2C.INI", "[I2C Card]\nNops = 0\n");
-  const Outcome help = run({SONDREL_PROGRAM}, {scratch.path(), scratch.environment(), "help\n"});
+  const Outcome help = test_kit::run_program({{SONDREL_PROGRAM}, scratch.path(), scratch.environment(), "help\n"});
   // Help lines read "Word      : what it does" or "Help ou ? : ...".
   std::set<std::string> commands{"delay"};
   std::istringstream help_lines(help.out);
@@ -171,8 +171,8 @@ TEST(ManPages, TheConsolePageDescribesEveryCommandOfTheConsolesHelp) {
 
 TEST(ManPages, TheConsolePageShowsTheVersionTheConsolePrints) {
   Scratch scratch;
-  const Outcome version = run({SONDREL_PROGRAM, "--version"}, {scratch.path(), scratch.environment(), ""});
-  ASSERT_EQ(version.status, 0);
+  const Outcome version = test_kit::run_program({{SONDREL_PROGRAM, "--version"}, scratch.path(), scratch.environment(), ""});
+  ASSERT_EQ(version.status(), 0);
   std::string line = version.out.substr(0, version.out.find('\n'));
   EXPECT_NE(rendered(pages[0]).find(line), std::string::npos) << line;
 }

@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/packaging/program_run.h"
+#include "tests/packaging/packaging_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using packaging_test::kQuickBench;
-using packaging_test::Outcome;
-using packaging_test::run;
+using Outcome = test_kit::Run;
 using packaging_test::Scratch;
 
 // Runs on the bench: a write and read back through each adapter, a refused
@@ -66,7 +67,7 @@ class PythonModule : public ::testing::Test {
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     auto env = scratch.environment();
     env.insert(env.end(), environment.begin(), environment.end());
-    return run(argv, {scratch.path(), env, ""});
+    return test_kit::run_program({argv, scratch.path(), env, ""});
   }
 };
 
@@ -75,18 +76,17 @@ TEST_F(PythonModule, InstalledWithPipIntoAFreshVenvRoundTripsTheBenchEeprom) {
   const std::string venv = scratch.file("venv");
   // Debian's setuptools and wheel are the build backend, offline: the
   // environment sees the system's packages, and installs into itself.
-  const Outcome made = run({PYTHON3, "-m", "venv", "--system-site-packages", venv});
-  if (made.status != 0) {
+  const Outcome made = test_kit::run_program({{PYTHON3, "-m", "venv", "--system-site-packages", venv}});
+  if (made.status() != 0) {
     GTEST_SKIP() << "python3 -m venv is not available here (Debian package python3-venv): "
                  << made.err;
   }
   // A copy of the source, so that the build leaves nothing in the tree.
   fs::copy(SOURCE_DIR "/python", scratch.file("source"), fs::copy_options::recursive);
   const Outcome installed =
-      run({venv + "/bin/pip", "install", "--no-index", "--no-build-isolation", "--quiet",
-           scratch.file("source")},
-          {scratch.path(), {"PIP_DISABLE_PIP_VERSION_CHECK=1"}, ""});
-  ASSERT_EQ(installed.status, 0) << installed.out << installed.err;
+      test_kit::run_program({{venv + "/bin/pip", "install", "--no-index", "--no-build-isolation", "--quiet",
+           scratch.file("source")}, scratch.path(), {"PIP_DISABLE_PIP_VERSION_CHECK=1"}, ""});
+  ASSERT_EQ(installed.status(), 0) << installed.out << installed.err;
 
   // The script reads back at once, faster than the EEPROM's write cycle.
   scratch.write("I2C.INI", kQuickBench + "[Simulation]\nEEPROM Write Time = 0\n");
@@ -94,7 +94,7 @@ TEST_F(PythonModule, InstalledWithPipIntoAFreshVenvRoundTripsTheBenchEeprom) {
   for (const char* adapter : {"1", "2", "3"}) {
     const Outcome outcome =
         python(scratch, venv + "/bin/python", kRoundTrip, {adapter}, {library});
-    EXPECT_EQ(outcome.status, 0) << adapter << outcome.err;
+    EXPECT_EQ(outcome.status(), 0) << adapter << outcome.err;
     EXPECT_EQ(outcome.out, std::string("round trip ") + adapter + "\n");
   }
   // The third data byte after the address is byte 2 of the data, whichever
@@ -103,7 +103,7 @@ TEST_F(PythonModule, InstalledWithPipIntoAFreshVenvRoundTripsTheBenchEeprom) {
   for (const char* adapter : {"1", "2", "3"}) {
     const Outcome outcome =
         python(scratch, venv + "/bin/python", kRefusedByte, {adapter}, {library});
-    EXPECT_EQ(outcome.status, 0) << adapter << outcome.err;
+    EXPECT_EQ(outcome.status(), 0) << adapter << outcome.err;
     EXPECT_EQ(outcome.out, "refused 2\n") << adapter;
   }
 }

@@ -9,17 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "tests/packaging/program_run.h"
+#include "tests/packaging/packaging_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using packaging_test::dump_text;
 using packaging_test::eeprom_image;
-using packaging_test::Outcome;
+using Outcome = test_kit::Run;
 using packaging_test::prepare_eeprom_bench;
-using packaging_test::read_file;
-using packaging_test::run;
+using test_kit::read_file;
 using packaging_test::Scratch;
 
 std::vector<std::string> readme_lines() {
@@ -86,8 +87,8 @@ TEST(ReadmeCommands, InstallIntoAPrefixOfOnesOwnThenTheExamplesWorkAsWritten) {
   for (const char* name : {"PKG_CONFIG_PATH", "CMAKE_PREFIX_PATH", "TARNWICK_LIBRARY"}) {
     environment.push_back(name);
   }
-  const Outcome outcome = run({"bash", scratch.file("readme.sh")}, {checkout, environment, ""});
-  ASSERT_EQ(outcome.status, 0) << "script:\n" << script << "\nerrors:\n" << outcome.err;
+  const Outcome outcome = test_kit::run_program({{"bash", scratch.file("readme.sh")}, checkout, environment, ""});
+  ASSERT_EQ(outcome.status(), 0) << "script:\n" << script << "\nerrors:\n" << outcome.err;
   // Four dumps of the bench's EEPROM, among what the install and the build
   // print.
   const std::string dump = dump_text(eeprom_image());

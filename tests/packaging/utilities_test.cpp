@@ -5,22 +5,23 @@
 #include <string>
 #include <vector>
 
-#include "tests/packaging/program_run.h"
+#include "tests/packaging/packaging_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program.h"
 
 namespace {
 
 using packaging_test::eeprom_image;
 using packaging_test::kQuickBench;
-using packaging_test::Outcome;
+using Outcome = test_kit::Run;
 using packaging_test::prepare_eeprom_bench;
-using packaging_test::read_file;
-using packaging_test::run;
+using test_kit::read_file;
 using packaging_test::Scratch;
 
 const std::vector<std::string> kAdapters{"1", "2", "3"};
 
 Outcome in(const Scratch& scratch, std::vector<std::string> argv) {
-  return run(argv, {scratch.path(), scratch.environment(), ""});
+  return test_kit::run_program({argv, scratch.path(), scratch.environment(), ""});
 }
 
 std::vector<std::string> detect(std::vector<std::string> arguments) {
@@ -53,7 +54,7 @@ TEST(Detect, PrintsTheGridOfTheDefaultBenchThroughEachAdapterAndEachMethod) {
       std::vector<std::string> argv{"-i", adapter};
       if (*method) argv.push_back(method);
       const Outcome outcome = in(scratch, detect(argv));
-      EXPECT_EQ(outcome.status, 0) << adapter << method << outcome.err;
+      EXPECT_EQ(outcome.status(), 0) << adapter << method << outcome.err;
       EXPECT_EQ(outcome.out, kDefaultGrid) << adapter << method;
       EXPECT_EQ(outcome.err, "") << adapter << method;
     }
@@ -64,7 +65,7 @@ TEST(Detect, AllAddressesAndLargerEepromsShowEveryBlockAddress) {
   Scratch scratch;
   scratch.write("I2C.INI", kQuickBench + "[Simulation]\nDevices = 24C16@A0 PCF8574@4E\n");
   const Outcome outcome = in(scratch, detect({"-i", "2", "-a"}));
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.status(), 0) << outcome.err;
   EXPECT_NE(outcome.out.find("\n00: -- -- -- "), std::string::npos) << outcome.out;
   EXPECT_NE(outcome.out.find("\n20: -- -- -- -- -- -- -- 27 -- "), std::string::npos) << outcome.out;
   EXPECT_NE(outcome.out.find("\n50: 50 51 52 53 54 55 56 57 -- "), std::string::npos) << outcome.out;
@@ -77,7 +78,7 @@ TEST(Detect, ExplainsABusOnWhichEveryAddressAnswers) {
   Scratch scratch;
   scratch.write("I2C.INI", kQuickBench + "[Simulation]\nSDA Stuck = 1\n");
   const Outcome outcome = in(scratch, detect({"-i", "2"}));
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.status(), 0) << outcome.err;
   EXPECT_NE(outcome.out.find("\n10: 10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f \n"),
             std::string::npos)
       << outcome.out;
@@ -91,7 +92,7 @@ TEST(Detect, ABusThatCannotBeOpenedIsStatusOneWithTheReason) {
   Scratch scratch;
   scratch.write("I2C.INI", kQuickBench + "[Simulation]\nBus Busy = 1\n");
   const Outcome outcome = in(scratch, detect({"-i", "1"}));
-  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.status(), 1);
   EXPECT_EQ(outcome.out, "");
   EXPECT_NE(outcome.err.find("tarnwick-detect: the bus could not be opened: the adapter is held "
                              "by another transaction or the bus is busy (bus result 2)"),
@@ -107,13 +108,13 @@ TEST(Eeprom, WritesAndVerifiesA256ByteFileThroughEachAdapter) {
     const auto image = eeprom_image();
     scratch.write("image.bin", std::string(image.begin(), image.end()));
     const Outcome written = in(scratch, eeprom({"-i", adapter, "write", scratch.file("image.bin")}));
-    EXPECT_EQ(written.status, 0) << adapter << written.err;
+    EXPECT_EQ(written.status(), 0) << adapter << written.err;
     EXPECT_EQ(written.out, "wrote and verified 256 bytes at A0: " + scratch.file("image.bin") + "\n");
     EXPECT_EQ(written.err.find('\r'), std::string::npos) << "a progress bar into a pipe";
     EXPECT_EQ(read_file(scratch.file("eeprom.bin")), read_file(scratch.file("image.bin")));
     // A later process sees the part as the file left it.
     const Outcome verified = in(scratch, eeprom({"-i", adapter, "verify", scratch.file("image.bin")}));
-    EXPECT_EQ(verified.status, 0) << adapter << verified.err;
+    EXPECT_EQ(verified.status(), 0) << adapter << verified.err;
   }
 }
 
@@ -132,11 +133,11 @@ TEST(Eeprom, WritesVerifiesAndDumpsEverySizeAtItsBlockAddresses) {
     scratch.write("image.bin", image);
     const Outcome written =
         in(scratch, eeprom({"-i", "2", "-s", size.part, "write", scratch.file("image.bin")}));
-    EXPECT_EQ(written.status, 0) << size.part << written.err;
+    EXPECT_EQ(written.status(), 0) << size.part << written.err;
     EXPECT_EQ(written.out, "wrote and verified " + std::to_string(size.bytes) +
                                " bytes at A0: " + scratch.file("image.bin") + "\n");
     const Outcome dumped = in(scratch, eeprom({"-i", "1", "-s", size.part, "dump"}));
-    EXPECT_EQ(dumped.status, 0) << dumped.err;
+    EXPECT_EQ(dumped.status(), 0) << dumped.err;
     EXPECT_EQ(std::count(dumped.out.begin(), dumped.out.end(), '\n'),
               static_cast<long>(size.bytes / 16 + 1));
     EXPECT_NE(dumped.out.find("\n" + size.last_row), std::string::npos) << dumped.out;
@@ -147,9 +148,9 @@ TEST(Eeprom, DumpsAsI2cdumpDoes) {
   Scratch scratch;
   prepare_eeprom_bench(scratch, kQuickBench);
   scratch.write("tarnwick.bin", "Tarnwick\x01\x7f");
-  ASSERT_EQ(in(scratch, eeprom({"write", scratch.file("tarnwick.bin")})).status, 0);
+  ASSERT_EQ(in(scratch, eeprom({"write", scratch.file("tarnwick.bin")})).status(), 0);
   const Outcome outcome = in(scratch, eeprom({"dump"}));
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.status(), 0) << outcome.err;
   const auto image = eeprom_image();
   char row[128];
   std::snprintf(row, sizeof row, "00: 54 61 72 6e 77 69 63 6b 01 7f %02x %02x %02x %02x %02x %02x ",
@@ -186,7 +187,7 @@ TEST(Eeprom, FailsWithTheByteAddressOnARefusedByteAMismatchOrNoPart) {
       scratch.write("image.bin", std::string(image.begin(), image.end()));
       const Outcome outcome =
           in(scratch, eeprom({"-i", adapter, c.command, scratch.file("image.bin")}));
-      EXPECT_EQ(outcome.status, 1) << c.settings << adapter;
+      EXPECT_EQ(outcome.status(), 1) << c.settings << adapter;
       EXPECT_EQ(outcome.out, "");
       EXPECT_EQ(outcome.err.rfind(c.message, 0), 0u) << adapter << ": " << outcome.err;
     }
@@ -218,7 +219,7 @@ TEST(Utilities, RefuseBadArgumentsWithStatusTwoBeforeTouchingTheBus) {
   };
   for (const auto& [argv, message] : cases) {
     const Outcome outcome = in(scratch, argv);
-    EXPECT_EQ(outcome.status, 2) << argv.back();
+    EXPECT_EQ(outcome.status(), 2) << argv.back();
     EXPECT_EQ(outcome.out, "") << argv.back();
     EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
   }
@@ -231,10 +232,10 @@ TEST(Utilities, HelpAndVersionGoToStandardOutput) {
   for (const auto& [program, name] : {std::pair{DETECT_PROGRAM, "tarnwick-detect"},
                                       std::pair{EEPROM_PROGRAM, "tarnwick-eeprom"}}) {
     const Outcome help = in(scratch, {program, "--help"});
-    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.status(), 0);
     EXPECT_EQ(help.out.rfind(std::string("Usage: ") + name + " [-i N]", 0), 0u) << help.out;
     const Outcome version = in(scratch, {program, "--version"});
-    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.status(), 0);
     EXPECT_EQ(version.out, std::string(name) + " " TARNWICK_VERSION " (Tarnwick " TARNWICK_VERSION ")\n");
   }
 }

@@ -14,13 +14,13 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/child_process.h"
+#include "tests/support/child.h"
 
 namespace {
 
 using bus_semaphore::Handle;
 using Clock = std::chrono::steady_clock;
-using test_support::Child;
+using test_kit::Child;
 
 double ms_since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -128,7 +128,7 @@ TEST_F(BusSemaphore, ReleaseFromAnotherThreadGivesTheCountBack) {
 
 TEST_F(BusSemaphore, OnlyTheHoldingProcessCanRelease) {
   Handle handle = create("I2CSEMA1");
-  test_support::Signal holding;
+  test_kit::Signal holding;
   Child holder([&] {
     if (!bus_semaphore::wait(handle, 100)) return 1;
     holding.notify();
@@ -191,7 +191,7 @@ TEST_F(BusSemaphore, ContendingProcessesNeverHoldTogether) {
 
 TEST_F(BusSemaphore, KillingTheHolderFreesTheSlotForAWaiterAtOnce) {
   Handle handle = create("I2CSEMA1");
-  test_support::Signal holding;
+  test_kit::Signal holding;
   Child holder([&] {
     if (!bus_semaphore::wait(handle, 100)) return 1;
     holding.notify();

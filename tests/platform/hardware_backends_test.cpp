@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
+#include <filesystem>
 #include <tuple>
 
 #include "platform/portio/backends/direct_ports.h"

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/child_process.h"
+#include "tests/support/child.h"
 
 namespace {
 
-using test_support::Child;
+using test_kit::Child;
 
 struct Captured {
   std::string out;
@@ -145,7 +145,7 @@ TEST(MessageBox, BoxesOfSeveralProcessesDoNotInterleave) {
 TEST(MessageBox, AStandardErrorNobodyReadsDoesNotKillTheHost) {
   int err[2];
   ASSERT_EQ(pipe(err), 0);
-  test_support::Signal reader_gone;
+  test_kit::Signal reader_gone;
   Child host([&] {
     dup2(err[1], STDERR_FILENO);
     ::close(err[0]);

@@ -1,12 +1,14 @@
 // Several processes writing one configuration file at once, and a writer
 // killed in the middle: the file is never torn and no key is lost.
 #include <signal.h>
-#include <sys/wait.h>
 
+#include <filesystem>
+#include <memory>
 #include <sstream>
 
 #include "platform/profile/profile.h"
-#include "scratch_folder.h"
+#include "tests/platform/scratch_folder.h"
+#include "tests/support/child.h"
 
 namespace {
 
@@ -43,11 +45,9 @@ TEST_F(ProfileConcurrency, TenProcessesWritingAtOnceLoseNoKeyAndNoComment) {
   write("I2C.INI", shared_file);
   const std::string file = path("I2C.INI");
 
-  std::vector<pid_t> children;
+  std::vector<std::unique_ptr<test_kit::Child>> children;
   for (int writer = 0; writer < writers; ++writer) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    children.push_back(std::make_unique<test_kit::Child>([&file, writer] {
       // Half the writers also race to create a section of their own.
       const std::string section = writer % 2 == 0 ? "Race" : "Race " + std::to_string(writer);
       const std::string key = "Writer" + std::to_string(writer);
@@ -56,14 +56,11 @@ TEST_F(ProfileConcurrency, TenProcessesWritingAtOnceLoseNoKeyAndNoComment) {
         const std::string text = std::to_string(round);
         if (!profile::put(file, section.c_str(), key.c_str(), text.c_str())) ++failures;
       }
-      ::_exit(failures == 0 ? 0 : 1);
-    }
-    children.push_back(child);
+      return failures == 0 ? 0 : 1;
+    }));
   }
-  for (const pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer saw a failed put";
+  for (const auto& child : children) {
+    EXPECT_EQ(child->exit_status(), 0) << "a writer saw a failed put";
   }
 
   const std::string final_text = read("I2C.INI");
@@ -86,21 +83,18 @@ TEST_F(ProfileConcurrency, WriterKilledMidWayLeavesAWholeFile) {
   ASSERT_TRUE(profile::put(file, "Race", "Steady", "kept"));
   const std::string before_kill = read("I2C.INI");
 
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  test_kit::Child writer([&file]() -> int {
     for (unsigned round = 0;; ++round) {
       profile::put(file, "Race", "Counter", std::to_string(round).c_str());
     }
-  }
+  });
   // Let the writer get well into its loop, then kill it wherever it is.
   for (int looks = 0; looks < 1000000; ++looks) {
     const std::string counter = value(file, "Race", "Counter");
     if (counter != "<missing>" && std::stoi(counter) >= 30) break;
   }
-  ASSERT_EQ(::kill(child, SIGKILL), 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(::kill(writer.pid(), SIGKILL), 0);
+  writer.exit_status();
 
   const std::string after = read("I2C.INI");
   EXPECT_TRUE(after.starts_with(before_kill)) << after;

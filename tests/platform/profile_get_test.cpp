@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "platform/profile/profile.h"

@@ -1,5 +1,7 @@
 // Finding the configuration file: I2C_INI first, otherwise I2C.INI of the
 // current folder in any letter case.
+#include <filesystem>
+
 #include "platform/profile/profile.h"
 #include "scratch_folder.h"
 

@@ -3,6 +3,8 @@
 // nothing changed when a write cannot be done.
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "platform/profile/profile.h"
 #include "scratch_folder.h"
 

@@ -1,4 +1,4 @@
-// A fresh temporary folder per test, made the current directory, with
+// A fresh scratch folder per test, made the current directory, with
 // I2C_INI cleared, so no test ever reaches a real configuration file.
 #pragma once
 
@@ -7,27 +7,19 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 
-#include "tests/support/scratch_base.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/scratch.h"
 
 class ScratchFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern_text = test_scratch::pattern("tw-profile-");
-    char* pattern = pattern_text.data();
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    folder_ = pattern;
     char* here = ::getcwd(nullptr, 0);
     ASSERT_NE(here, nullptr);
     previous_folder_ = here;
     std::free(here);
-    if (const char* configured = std::getenv("I2C_INI")) previous_ini_ = configured;
-    ::unsetenv("I2C_INI");
     ASSERT_EQ(::chdir(folder_.c_str()), 0);
   }
 
@@ -35,28 +27,13 @@ class ScratchFolder : public ::testing::Test {
     if (!previous_folder_.empty()) {
       EXPECT_EQ(::chdir(previous_folder_.c_str()), 0);
     }
-    if (previous_ini_) {
-      ::setenv("I2C_INI", previous_ini_->c_str(), 1);
-    } else {
-      ::unsetenv("I2C_INI");
-    }
-    std::error_code ignored;
-    // A test may have left a folder without permissions behind.
-    std::filesystem::permissions(folder_, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(folder_, ignored);
   }
 
-  std::string path(const std::string& name) const { return folder_ + "/" + name; }
-
+  std::string path(const std::string& name) const { return scratch_.file(name); }
   void write(const std::string& name, const std::string& bytes) const {
-    std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
-    out << bytes;
+    scratch_.write(name, bytes);
   }
-
-  std::string read(const std::string& name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string read(const std::string& name) const { return scratch_.read(name); }
 
   static mode_t mode_of(const std::string& path) {
     struct stat info{};
@@ -64,9 +41,13 @@ class ScratchFolder : public ::testing::Test {
     return info.st_mode;
   }
 
-  std::string folder_;
+ private:
+  const test_kit::ScratchFolder scratch_{"tw-profile-"};
+  const test_kit::ScopedEnv no_configuration_{"I2C_INI", std::nullopt};
+
+ protected:
+  const std::string folder_ = scratch_.path();
 
  private:
   std::string previous_folder_;
-  std::optional<std::string> previous_ini_;
 };

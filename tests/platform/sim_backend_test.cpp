@@ -1,5 +1,7 @@
 // The port layer over the simulated bench: which backend runs, what ports
 // nothing decodes give, the access count and what reaches the terminal.
+#include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 

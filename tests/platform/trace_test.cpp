@@ -4,7 +4,6 @@
 
 #include "platform/portio/trace_log.h"
 #include "tests/platform/portio_fixture.h"
-#include "tests/support/scratch_base.h"
 
 namespace portio_test {
 namespace {
@@ -28,7 +27,7 @@ TEST_F(PortTrace, RecordsEveryAccessAsOneLineInOrder) {
 }
 
 TEST_F(PortTrace, AppendsToWhatTheFileAlreadyHolds) {
-  std::ofstream(path("trace.txt")) << "earlier run\n";
+  test_kit::write_file(path("trace.txt"), "earlier run\n");
   configure("[Port IO]\nTrace = " + path("trace.txt") + "\n");
   DlPortReadPortUchar(0x0100);
   portio::restart();
@@ -88,10 +87,8 @@ TEST_F(PortTrace, CarriesBusViolationsRightAfterTheAccessThatCausedThem) {
 }
 
 TEST(TraceLog, PutsEachViolationAfterTheAccessDuringWhichItWasFound) {
-  std::string pattern_text = test_scratch::pattern("trace-log-");
-  char* pattern = pattern_text.data();
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const std::string file = std::string(pattern) + "/t";
+  const test_kit::ScratchFolder scratch("trace-log-");
+  const std::string file = scratch.file("t");
   {
     std::string error;
     auto log = portio::TraceLog::open(file, error);
@@ -103,7 +100,6 @@ TEST(TraceLog, PutsEachViolationAfterTheAccessDuringWhichItWasFound) {
   }
   EXPECT_EQ(read_file(file),
             "W 037A 04\nR 0379 A8\n! SDA changed while SCL high\nR 0379 28\n");
-  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace

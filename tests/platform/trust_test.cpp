@@ -14,26 +14,21 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
+#include <optional>
 #include <string>
 
 #include "platform/trust/trust.h"
+#include "tests/support/child.h"
+#include "tests/support/files.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
 constexpr uid_t kOther = 65534;  // nobody: any user but root will do
 
 // Runs `body` in a forked child and gives its exit status.
-int in_child(const std::function<int()>& body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body());
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
-}
+int in_child(const std::function<int()>& body) { return test_kit::Child(body).exit_status(); }
 
 bool become_other_user() {
   return ::setgroups(0, nullptr) == 0 && ::setgid(kOther) == 0 && ::setuid(kOther) == 0;
@@ -43,31 +38,20 @@ class Trust : public ::testing::Test {
  protected:
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give files to another user";
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/trust-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    ASSERT_EQ(::chmod(folder_.c_str(), 0755), 0);
+    scratch_.emplace("trust-test-", 0755);
+    folder_ = scratch_->path();
     if (const std::string why = trust::configuration_refusal(path("probe")); !why.empty()) {
       GTEST_SKIP() << "the scratch folder itself is not trusted (" << why
                    << "); point TMPDIR at a folder that only root can write";
     }
   }
-  void TearDown() override {
-    std::error_code ignored;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-  }
 
   std::string path(const std::string& name) const { return folder_ + "/" + name; }
   void write(const std::string& name, const std::string& text, mode_t mode = 0644) const {
-    std::ofstream(path(name), std::ios::binary) << text;
+    test_kit::write_file(path(name), text);
     ::chmod(path(name).c_str(), mode);
   }
-  std::string read(const std::string& name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string read(const std::string& name) const { return test_kit::read_file(path(name)); }
   void folder(const std::string& name, mode_t mode, uid_t owner = 0) const {
     ::mkdir(path(name).c_str(), 0755);
     ::chmod(path(name).c_str(), mode);
@@ -78,6 +62,7 @@ class Trust : public ::testing::Test {
     ::lchown(path(name).c_str(), owner, owner);
   }
 
+  std::optional<test_kit::ScratchFolder> scratch_;
   std::string folder_;
 };
 

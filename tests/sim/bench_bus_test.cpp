@@ -12,26 +12,14 @@
 #include "sim/bench/bench.h"
 #include "sim/bus/i2c_bus.h"
 #include "tests/sim/bench_masters.h"
-#include "tests/support/scratch_base.h"
+#include "tests/support/scratch.h"
 
 namespace bench_test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern_text = test_scratch::pattern("bench-test-");
-    char* pattern = pattern_text.data();
-    if (::mkdtemp(pattern) != nullptr) path_ = pattern;
-  }
-  ~ScratchFolder() { std::filesystem::remove_all(path_); }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using test_kit::ScratchFolder;
 
 TEST(BenchBus, BitBangedEepromWriteIsReadBackThroughTheParallelPort) {
   sim::Bench bench(sim::BenchConfig{}, {}, {});
@@ -122,8 +110,8 @@ TEST(BenchBus, SdaStuckMakesEveryAddressLookAcknowledgedAndEveryByteZero) {
   sim::Bench bench(config, {}, {});
   ParportMaster parport(bench);
   parport.start();
-  EXPECT_TRUE(parport.write_byte(0x5E));  // nobody lives there
-  EXPECT_EQ(parport.read_byte(false), 0x00);
+  EXPECT_TRUE(parport.write(0x5E));  // nobody lives there
+  EXPECT_EQ(parport.read(false), 0x00);
 }
 
 TEST(BenchBus, NackByteMakesEverySlaveRefuseThatDataByteFromEitherMaster) {
@@ -141,18 +129,18 @@ TEST(BenchBus, NackByteMakesEverySlaveRefuseThatDataByteFromEitherMaster) {
   // The port expander refuses its third byte too, and the first two of the
   // next transfer are taken again.
   parport.start();
-  EXPECT_TRUE(parport.write_byte(0x40));
-  EXPECT_TRUE(parport.write_byte(0x01));
-  EXPECT_TRUE(parport.write_byte(0x02));
-  EXPECT_FALSE(parport.write_byte(0x03));
-  EXPECT_FALSE(parport.write_byte(0x04));
+  EXPECT_TRUE(parport.write(0x40));
+  EXPECT_TRUE(parport.write(0x01));
+  EXPECT_TRUE(parport.write(0x02));
+  EXPECT_FALSE(parport.write(0x03));
+  EXPECT_FALSE(parport.write(0x04));
   parport.stop();
   EXPECT_TRUE(card.write(0x40, {0x05, 0x06}));
   EXPECT_TRUE(violations.lines.empty()) << violations.lines.front();
 }
 
 TEST(BenchBus, EepromFileGivesTheContentsAndKeepsWhatIsWritten) {
-  ScratchFolder folder;
+  const ScratchFolder folder("bench-test-");
   const std::string file = folder.file("eeprom.bin");
   {
     std::ofstream out(file, std::ios::binary);
@@ -174,7 +162,7 @@ TEST(BenchBus, EepromFileGivesTheContentsAndKeepsWhatIsWritten) {
 }
 
 TEST(BenchBus, WaveformRecordsTheLinesIntoAVcdFile) {
-  ScratchFolder folder;
+  const ScratchFolder folder("bench-test-");
   sim::BenchConfig config;
   config.waveform = folder.file("bus.vcd");
   {
@@ -203,7 +191,7 @@ TEST(BenchBus, ProtocolViolationsReachTheViolationSink) {
   sim::Bench bench(sim::BenchConfig{}, {}, violations.sink());
   ParportMaster parport(bench);
   parport.start();
-  parport.write_byte(0xA0);
+  parport.write(0xA0);
   // A STOP in the middle of a data byte.
   parport.sda(false);
   parport.scl(true);

@@ -10,30 +10,23 @@
 
 #include "sim/bench/bench.h"
 #include "tests/sim/bench_masters.h"
-#include "tests/support/scratch_base.h"
+#include "tests/support/files.h"
+#include "tests/support/scratch.h"
 
 namespace bench_test {
 namespace {
 
 class BenchConfigLoad : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern_text = test_scratch::pattern("bench-config-");
-    char* pattern = pattern_text.data();
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    ::setenv("I2C_INI", (folder_ + "/I2C.INI").c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("I2C_INI");
-    std::filesystem::remove_all(folder_);
-  }
+  void SetUp() override { ::setenv("I2C_INI", (folder_ + "/I2C.INI").c_str(), 1); }
+  void TearDown() override { ::unsetenv("I2C_INI"); }
   sim::BenchConfig load(const std::string& section_body) {
-    std::ofstream(folder_ + "/I2C.INI") << "[Simulation]\n" << section_body;
+    test_kit::write_file(folder_ + "/I2C.INI", "[Simulation]\n" + section_body);
     return sim::BenchConfig::load(warnings.sink());
   }
 
-  std::string folder_;
+  const test_kit::ScratchFolder scratch_{"bench-config-"};
+  const std::string folder_ = scratch_.path();
   Lines warnings;
 };
 

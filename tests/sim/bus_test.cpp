@@ -7,7 +7,7 @@
 
 #include "sim/bus/i2c_bus.h"
 #include "tests/sim/faces.h"
-#include "tests/sim/line_master.h"
+#include "tests/support/line_master.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ class BusTest : public ::testing::Test {
 };
 
 TEST_F(BusTest, EveryDeviceHearsStartAndStopButOnlyTheAddressedOneIsSelected) {
-  tw_test::LineMaster master(bus);
+  test_kit::BusLineMaster master(bus);
   master.start();
   EXPECT_TRUE(master.write(0x30));
   EXPECT_TRUE(master.write(7));
@@ -98,7 +98,7 @@ TEST_F(BusTest, BothLinesSwitchedInOneAccessMakeNoStartNobodyMeant) {
 }
 
 TEST_F(BusTest, CleanTransactionsThroughBothFacesReportNothing) {
-  tw_test::LineMaster line(bus);
+  test_kit::BusLineMaster line(bus);
   tw_test::ByteFace byte(bus);
   for (tw_test::Face* face : std::initializer_list<tw_test::Face*>{nullptr, &byte}) {
     if (face == nullptr) {
@@ -123,7 +123,7 @@ TEST_F(BusTest, CleanTransactionsThroughBothFacesReportNothing) {
 }
 
 TEST_F(BusTest, StartInTheMiddleOfAByteIsReported) {
-  tw_test::LineMaster master(bus);
+  test_kit::BusLineMaster master(bus);
   master.start();
   master.write(0x20);
   for (int bit = 0; bit < 3; ++bit) {
@@ -141,7 +141,7 @@ TEST_F(BusTest, StartInTheMiddleOfAByteIsReported) {
 }
 
 TEST_F(BusTest, StopInTheMiddleOfAByteIsReportedAndStillEndsTheTransfer) {
-  tw_test::LineMaster master(bus);
+  test_kit::BusLineMaster master(bus);
   master.start();
   master.write(0x20);
   master.sda(false);
@@ -154,7 +154,7 @@ TEST_F(BusTest, StopInTheMiddleOfAByteIsReportedAndStillEndsTheTransfer) {
 }
 
 TEST_F(BusTest, MasterHoldingSdaLowWhileTheSlaveSendsIsReported) {
-  tw_test::LineMaster master(bus);
+  test_kit::BusLineMaster master(bus);
   master.start();
   master.write(0x31);
   // Reads the first byte (0x00 from the recorder) but keeps SDA low.
@@ -167,7 +167,7 @@ TEST_F(BusTest, MasterHoldingSdaLowWhileTheSlaveSendsIsReported) {
 }
 
 TEST_F(BusTest, MasterHoldingSdaLowInTheAcknowledgeClockIsReported) {
-  tw_test::LineMaster master(bus);
+  test_kit::BusLineMaster master(bus);
   master.start();
   for (int bit = 0; bit < 8; ++bit) {  // 0x00: nobody there
     master.sda(false);
@@ -209,7 +209,7 @@ TEST_F(BusTest, ControllerFindingSclHeldByAnotherMasterReportsIt) {
 
 TEST_F(BusTest, StuckSdaReadsLowAndNoSlaveSeesAStart) {
   tw_test::ByteFace face(bus);
-  tw_test::LineMaster master(bus);
+  test_kit::BusLineMaster master(bus);
   bus.hold_sda_low(true);
   EXPECT_FALSE(bus.sda());
   face.start();

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "sim/bus/i2c_bus.h"
-#include "tests/sim/line_master.h"
+#include "tests/support/line_master.h"
 
 namespace tw_test {
 
@@ -71,7 +71,7 @@ class LineFace final : public Face {
   void stop() override { master_.stop(); }
 
  private:
-  LineMaster master_;
+  test_kit::BusLineMaster master_;
 };
 
 enum class FaceKind { line, byte };

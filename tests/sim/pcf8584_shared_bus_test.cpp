@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "card_bench.h"
-#include "tests/sim/line_master.h"
+#include "tests/support/line_master.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ struct SharedBus {
     b.s1(kStart);
   }
   CardBench b{{}, 1};
-  tw_test::LineMaster other;
+  test_kit::BusLineMaster other;
 };
 
 TEST(Pcf8584SharedBus, BbShowsAnotherMastersTransferFromItsStartToItsStop) {

@@ -50,7 +50,7 @@ class WaveformTest : public ::testing::Test {
 };
 
 void line_traffic(sim::Bus& bus) {
-  tw_test::LineMaster line(bus);
+  test_kit::BusLineMaster line(bus);
   line.start();
   line.write(kEeprom);
   line.write(0x10);

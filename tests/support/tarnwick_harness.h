@@ -19,89 +19,51 @@
 // The test program itself must not link either library. Declare the
 // Environment before the Library, so the library is unloaded first.
 //
-// ChildProcess runs a piece of the test in a forked process (a second host
-// of the library: cross-process exclusion, a load with other settings); it
-// inherits the environment, so the same semaphores and configuration file
-// (set I2C_INI anew inside the child for a bench and trace of its own).
-// Fork it before this process loads the library: a child forked while the
-// library is loaded shares that load, its state and its bench.
+// A test_kit::Child runs a piece of the test in a forked process (a second
+// host of the library: cross-process exclusion, a load with other
+// settings); it inherits the environment, so the same semaphores and
+// configuration file (set I2C_INI anew inside the child for a bench and
+// trace of its own).
 #pragma once
 
-#include <functional>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tarnwick.h"
+#include "tests/support/capture.h"
+#include "tests/support/child.h"
+#include "tests/support/ini.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/scratch.h"
+#include "tests/support/semaphores.h"
 #include "utilities/tarnwick_exports.h"
 
 namespace harness {
-
-// ---------------------------------------------------------------- files --
-
-struct Section {
-  std::string name;
-  std::vector<std::pair<std::string, std::string>> keys;  // key, value
-};
-using Ini = std::vector<Section>;
-
-// Writes `sections` as an INI file at `path`, replacing the file.
-void write_ini(const std::string& path, const Ini& sections);
-
-// The lines of a text file, without their line ends; empty when missing.
-std::vector<std::string> read_lines(const std::string& path);
 
 // Port trace lines with the value of every read dropped ("R 0301 80"
 // becomes "R 0301"); writes stay whole. For comparing register sequences
 // whose read values the test does not pin down.
 std::vector<std::string> without_read_values(const std::vector<std::string>& trace);
 
-// "Nops" of both parallel sections, and the Custom adapter wired as the
-// Philips adapter is: data out bit 7 of 0x378 (set drives SDA low), data in
-// bit 7 of 0x379 (set reads high), clock out bit 3 of 0x37A.
-Ini parallel_wiring(const std::string& nops);
-
-// Standard error written while `action` runs (message boxes go there).
-std::string capture_stderr(const std::function<void()>& action);
-
-// ---------------------------------------------------------- environment --
-
-// Sets an environment variable for the object's life; restores it after.
-class ScopedEnv {
- public:
-  ScopedEnv(std::string name, const std::string& value);
-  ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> previous_;
-};
-
-// Everything around one test: a scratch directory (removed afterwards), a
-// TARNWICK_SEM_PREFIX unique to this process and object, so the bus
-// semaphores are the test's own (removed afterwards), and I2C_INI pointing
-// at "I2C.INI" in the scratch directory.
+// Everything around one test: a scratch folder, bus semaphores of its own
+// (TARNWICK_SEM_PREFIX set for this process and the children it forks),
+// and I2C_INI pointing at "I2C.INI" in the folder; all removed or restored
+// afterwards.
 class Environment {
  public:
   Environment();
-  ~Environment();
-  Environment(const Environment&) = delete;
-  Environment& operator=(const Environment&) = delete;
 
   // Writes the configuration file: `sections`, and unless they hold a
   // section "Port IO" themselves, one whose "Trace" is trace_path(); section
   // "Simulation" gets "EEPROM Write Time = 0" and "Wall Clock = 0" unless
   // the test gives those keys.
-  void configure(const Ini& sections) const;
+  void configure(const test_kit::Ini& sections) const;
 
-  const std::string& directory() const { return directory_; }
+  const std::string& directory() const { return scratch_.path(); }
   const std::string& ini_path() const { return ini_path_; }
   const std::string& trace_path() const { return trace_path_; }
-  // A path in the scratch directory.
-  std::string file(const std::string& name) const;
+  // A path in the scratch folder.
+  std::string file(const std::string& name) const { return scratch_.file(name); }
 
   // The port trace so far (complete once the library is unloaded).
   std::vector<std::string> trace() const;
@@ -109,15 +71,13 @@ class Environment {
   // only while no library is loaded.
   void clear_trace() const;
 
-  // Removes the bus semaphores "I2CSEMA0" to "I2CSEMA2" of this prefix.
-  void remove_semaphores() const;
-
  private:
-  std::string directory_;
+  test_kit::ScratchFolder scratch_;
+  test_kit::SemaphoreNamespace semaphores_;
   std::string ini_path_;
   std::string trace_path_;
-  ScopedEnv ini_variable_;
-  ScopedEnv prefix_variable_;
+  test_kit::ScopedEnv ini_variable_;
+  test_kit::ScopedEnv prefix_variable_;
 };
 
 // ------------------------------------------------------------- library --
@@ -153,45 +113,6 @@ class Library {
  private:
   void* handle_ = nullptr;
   Exports exports_;
-};
-
-// -------------------------------------------------------- child process --
-
-// A forked process that runs `body` and exits with its result. Parent and
-// child talk in lines through two pipes. The child leaves with _exit: no
-// destructors, no test framework, and an exception exits with 125.
-class ChildProcess {
- public:
-  class Channel {
-   public:
-    void send(const std::string& line) const;
-    // The next line, or nothing at end of stream or after `timeout_ms`
-    // (a safety net against a hung peer, not a measurement).
-    std::optional<std::string> receive(int timeout_ms = 30000);
-
-   private:
-    friend class ChildProcess;
-    int in_ = -1;
-    int out_ = -1;
-    std::string pending_;
-  };
-
-  explicit ChildProcess(const std::function<int(Channel&)>& body);
-  // Kills the child if it is still running.
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  void send(const std::string& line) { channel_.send(line); }
-  std::optional<std::string> receive(int timeout_ms = 30000) {
-    return channel_.receive(timeout_ms);
-  }
-  // Waits for the child's end: its exit status, or -1 when a signal ended it.
-  int wait();
-
- private:
-  int pid_ = -1;
-  Channel channel_;
 };
 
 }  // namespace harness
