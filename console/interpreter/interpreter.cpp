@@ -70,9 +70,9 @@ int run(char* line, char* word) {
   while (!console::end_requested()) {
     format_prompt(prompt, sizeof prompt);
     std::size_t length = 0;
-    const line_input::Outcome outcome =
+    const line_reading::Outcome outcome =
         line_input::read_line(prompt, line, line_capacity, length);
-    if (outcome == line_input::Outcome::ended) {
+    if (outcome == line_reading::Outcome::ended) {
       // As a CLOSE without arguments; a closed bus is no error here.
       console::set_arguments(nullptr, 0);
       commands::close();
@@ -80,7 +80,7 @@ int run(char* line, char* word) {
       if (signal_number != 0) status = 128 + signal_number;
       break;
     }
-    if (outcome == line_input::Outcome::overlong) {
+    if (outcome == line_reading::Outcome::overlong) {
       console::error::report(console::error::syntax);
       continue;
     }

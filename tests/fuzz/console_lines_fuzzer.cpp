@@ -52,7 +52,7 @@ void feed_standard_input(const std::uint8_t* data, std::size_t size) {
 void drop_unread_input() {
   std::size_t length = 0;
   while (plain_reader::read_line(STDIN_FILENO, line, sizeof line, length) !=
-         line_input::Outcome::ended) {
+         line_reading::Outcome::ended) {
   }
 }
 
