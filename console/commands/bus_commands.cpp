@@ -24,9 +24,9 @@ constexpr unsigned probe_step = 2;
 
 }  // namespace
 
-std::int16_t start() {
-  if (console::argument_count() != 0) return error::syntax;
-  if (console::bus_open()) return error::bus_already_opened;
+std::int16_t start(const console::Arguments& arguments, console::Console& state) {
+  if (arguments.count != 0) return error::syntax;
+  if (state.bus_open) return error::bus_already_opened;
   if (I2C_Start() != 0) {
     // A card that flagged a bus error right after its START counts its bus
     // as open and keeps its lock; the stop gives that lock back. The
@@ -34,47 +34,47 @@ std::int16_t start() {
     I2C_Stop();
     return error::interface_busy;
   }
-  console::set_bus_open(true);
+  state.bus_open = true;
   std::fputs("Bus opened\n", stdout);
   return error::none;
 }
 
-std::int16_t close() {
-  if (console::argument_count() != 0) return error::syntax;
-  if (!console::bus_open()) return error::bus_already_closed;
+std::int16_t close(const console::Arguments& arguments, console::Console& state) {
+  if (arguments.count != 0) return error::syntax;
+  if (!state.bus_open) return error::bus_already_closed;
   I2C_Stop();
-  console::set_bus_open(false);
+  state.bus_open = false;
   std::fputs("Bus closed\n", stdout);
   return error::none;
 }
 
-std::int16_t address() {
-  if (!console::bus_open()) return error::bus_not_opened;
-  if (console::argument_count() != 1) return error::syntax;
-  const std::uint8_t wanted = console::argument(0);
+std::int16_t address(const console::Arguments& arguments, console::Console& state) {
+  if (!state.bus_open) return error::bus_not_opened;
+  if (arguments.count != 1) return error::syntax;
+  const std::uint8_t wanted = arguments.bytes[0];
   if (address_slave(wanted) != 0) {
     // Leave the slave that was in force addressed, as it was.
-    address_slave(console::current_address());
+    address_slave(state.address);
     return error::no_ack_from_slave;
   }
-  console::set_current_address(wanted);
-  number_display::print_address(wanted);
+  state.address = wanted;
+  number_display::print_address(wanted, state.mode);
   return error::none;
 }
 
-std::int16_t search() {
-  if (!console::bus_open()) return error::bus_not_opened;
-  if (console::argument_count() != 0) return error::syntax;
+std::int16_t search(const console::Arguments& arguments, console::Console& state) {
+  if (!state.bus_open) return error::bus_not_opened;
+  if (arguments.count != 0) return error::syntax;
   std::int16_t found = 0;
   for (unsigned probe = first_probe; probe < probe_limit; probe += probe_step) {
     const auto address = static_cast<std::uint8_t>(probe);
     if (address_slave(address) == 0) {
       ++found;
-      number_display::print_slave(address);
+      number_display::print_slave(address, state.mode);
     }
   }
   std::printf("%d slaves on bus\n", found);
-  address_slave(console::current_address());
+  address_slave(state.address);
   return error::none;
 }
 

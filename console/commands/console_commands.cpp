@@ -37,32 +37,32 @@ constexpr const char* help_text =
 
 }  // namespace
 
-std::int16_t delay() {
-  return console::argument_count() == 1 ? error::none : error::syntax;
+std::int16_t delay(const console::Arguments& arguments, console::Console&) {
+  return arguments.count == 1 ? error::none : error::syntax;
 }
 
-std::int16_t help() {
-  if (console::argument_count() != 0) return error::syntax;
+std::int16_t help(const console::Arguments& arguments, console::Console&) {
+  if (arguments.count != 0) return error::syntax;
   std::fputs(help_text, stdout);
   return error::none;
 }
 
-std::int16_t quit() {
-  if (console::argument_count() != 0) return error::syntax;
-  close();  // a closed bus is no error here
-  console::request_end();
+std::int16_t quit(const console::Arguments& arguments, console::Console& state) {
+  if (arguments.count != 0) return error::syntax;
+  close(console::Arguments{}, state);  // a closed bus is no error here
+  state.end_requested = true;
   return error::none;
 }
 
-std::int16_t mode() {
-  if (console::argument_count() != 1) return error::syntax;
-  switch (console::argument(0)) {
+std::int16_t mode(const console::Arguments& arguments, console::Console& state) {
+  if (arguments.count != 1) return error::syntax;
+  switch (arguments.bytes[0]) {
     case 0:
-      console::set_display_mode(console::DisplayMode::decimal);
+      state.mode = console::DisplayMode::decimal;
       std::fputs("Decimal mode\n", stdout);
       return error::none;
     case 1:
-      console::set_display_mode(console::DisplayMode::hexadecimal);
+      state.mode = console::DisplayMode::hexadecimal;
       std::fputs("Hexadecimal mode\n", stdout);
       return error::none;
     default:
@@ -70,8 +70,8 @@ std::int16_t mode() {
   }
 }
 
-std::int16_t info() {
-  if (console::argument_count() != 0) return error::syntax;
+std::int16_t info(const console::Arguments& arguments, console::Console&) {
+  if (arguments.count != 0) return error::syntax;
   // The library shows its box on its own channel; what was printed here
   // comes first.
   std::fflush(stdout);
@@ -79,10 +79,10 @@ std::int16_t info() {
   return error::none;
 }
 
-std::int16_t select() {
-  if (console::bus_open()) return error::bus_already_opened;
-  if (console::argument_count() != 1) return error::syntax;
-  I2C_SelectInterface(static_cast<std::int16_t>(static_cast<std::uint16_t>(console::argument(0))));
+std::int16_t select(const console::Arguments& arguments, console::Console& state) {
+  if (state.bus_open) return error::bus_already_opened;
+  if (arguments.count != 1) return error::syntax;
+  I2C_SelectInterface(static_cast<std::int16_t>(static_cast<std::uint16_t>(arguments.bytes[0])));
   return I2C_Init() == 0 ? error::none : error::interface_error;
 }
 

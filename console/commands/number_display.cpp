@@ -3,36 +3,35 @@
 
 #include <cstdio>
 
-#include "console/interpreter/console_state.h"
-
 namespace number_display {
 namespace {
 
-bool hexadecimal() {
-  return console::display_mode() == console::DisplayMode::hexadecimal;
+bool hexadecimal(console::DisplayMode mode) {
+  return mode == console::DisplayMode::hexadecimal;
 }
 
 }  // namespace
 
-void print_byte(std::uint8_t byte) {
+void print_byte(std::uint8_t byte, console::DisplayMode mode) {
   const unsigned value = byte;
-  std::printf(hexadecimal() ? "%X " : "%u ", value);
+  std::printf(hexadecimal(mode) ? "%X " : "%u ", value);
 }
 
-void print_transfer(const char* caption, const std::uint8_t* bytes, std::int16_t count) {
+void print_transfer(const char* caption, const std::uint8_t* bytes, std::int16_t count,
+                    console::DisplayMode mode) {
   std::fputs(caption, stdout);
-  for (std::int16_t i = 0; i < count; ++i) print_byte(bytes[i]);
+  for (std::int16_t i = 0; i < count; ++i) print_byte(bytes[i], mode);
   std::fputs("\n", stdout);
 }
 
-void print_address(std::uint8_t address) {
+void print_address(std::uint8_t address, console::DisplayMode mode) {
   const unsigned value = address;
-  std::printf(hexadecimal() ? "Address : %X\n" : "Address : %u\n", value);
+  std::printf(hexadecimal(mode) ? "Address : %X\n" : "Address : %u\n", value);
 }
 
-void print_slave(std::uint8_t address) {
+void print_slave(std::uint8_t address, console::DisplayMode mode) {
   const unsigned value = address;
-  std::printf(hexadecimal() ? "Slave at 0x%.2X\n" : "Slave at %u\n", value);
+  std::printf(hexadecimal(mode) ? "Slave at 0x%.2X\n" : "Slave at %u\n", value);
 }
 
 }  // namespace number_display

@@ -13,10 +13,6 @@ namespace {
 
 namespace error = console::error;
 
-// The bytes the last READ received, in bus order.
-std::uint8_t read_count = 0;
-std::array<std::uint8_t, console::max_arguments> read_buffer{};
-
 std::int16_t transfer_limit(unsigned asked) {
   return static_cast<std::int16_t>(std::min<unsigned>(asked, console::max_arguments));
 }
@@ -30,28 +26,27 @@ bool moved_some(std::int16_t moved, std::int16_t asked) {
 
 }  // namespace
 
-std::int16_t write() {
-  if (!console::bus_open()) return error::bus_not_opened;
-  if (console::argument_count() == 0) return error::syntax;
-  const std::int16_t count = transfer_limit(console::argument_count());
-  const std::int16_t sent = I2C_Send(count, console::argument_bytes());
+std::int16_t write(const console::Arguments& arguments, console::Console& state) {
+  if (!state.bus_open) return error::bus_not_opened;
+  if (arguments.count == 0) return error::syntax;
+  const std::int16_t count = transfer_limit(arguments.count);
+  const std::int16_t sent = I2C_Send(count, arguments.bytes.data());
   if (!moved_some(sent, count)) return error::no_ack;
-  number_display::print_transfer("Sent to slave : ", console::argument_bytes(), sent);
+  number_display::print_transfer("Sent to slave : ", arguments.bytes.data(), sent, state.mode);
   return error::none;
 }
 
-std::int16_t read() {
-  if (console::argument_count() != 1) return error::syntax;
-  if (console::argument(0) == 0) return error::syntax;
-  if (!console::bus_open()) return error::bus_not_opened;
-  const std::int16_t count = transfer_limit(console::argument(0));
-  const std::int16_t received = I2C_Read(count, read_buffer.data());
-  if (!moved_some(received, count)) {
-    read_count = 0;
-    return error::no_ack;
-  }
-  read_count = static_cast<std::uint8_t>(received);
-  number_display::print_transfer("Read from slave : ", read_buffer.data(), read_count);
+std::int16_t read(const console::Arguments& arguments, console::Console& state) {
+  if (arguments.count != 1) return error::syntax;
+  if (arguments.bytes[0] == 0) return error::syntax;
+  if (!state.bus_open) return error::bus_not_opened;
+  const std::int16_t count = transfer_limit(arguments.bytes[0]);
+  // The bytes received, in bus order.
+  std::array<std::uint8_t, console::max_arguments> received_bytes{};
+  const std::int16_t received = I2C_Read(count, received_bytes.data());
+  if (!moved_some(received, count)) return error::no_ack;
+  number_display::print_transfer("Read from slave : ", received_bytes.data(), received,
+                                 state.mode);
   return error::none;
 }
 

@@ -42,10 +42,10 @@ struct Word {
 // but white space is left.
 bool next_word(Cursor& cursor, Word& word);
 
-struct Arguments {
-  std::uint8_t bytes[console::max_arguments];
-  std::uint8_t count;   // numbers kept, at most max_arguments
-  bool too_many;        // a number beyond max_arguments was written
+// The numbers kept, as the command's action is given them, and whether a
+// number beyond max_arguments was written.
+struct Arguments : console::Arguments {
+  bool too_many = false;
 };
 
 // Converts the numbers that follow the command word, one per ','-separated

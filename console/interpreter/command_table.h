@@ -7,10 +7,13 @@
 #include <string_view>
 
 #include "console/commands/actions.h"
+#include "console/interpreter/console_state.h"
 
 namespace console {
 
-using Action = std::int16_t (*)();
+// Each action is given the numbers typed after its word and the console's
+// state; it answers with an error code.
+using Action = std::int16_t (*)(const Arguments& arguments, Console& state);
 
 struct Command {
   std::string_view word;

@@ -16,9 +16,9 @@ namespace interpreter {
 namespace {
 
 // The prompt names the current address in the display mode.
-void format_prompt(char* prompt, std::size_t size) {
-  const unsigned address = console::current_address();
-  if (console::display_mode() == console::DisplayMode::hexadecimal) {
+void format_prompt(const console::Console& state, char* prompt, std::size_t size) {
+  const unsigned address = state.address;
+  if (state.mode == console::DisplayMode::hexadecimal) {
     std::snprintf(prompt, size, "I2C (0x%x) >", address);
   } else {
     std::snprintf(prompt, size, "I2C (%u) >", address);
@@ -36,12 +36,12 @@ const console::Command* find_command(const command_line::Word& word) {
 
 // Runs the commands of one line in turn. An error of one command does not
 // stop those after it; a word that names no command drops the rest.
-void run_commands(command_line::Cursor cursor, char* word_buffer) {
+void run_commands(console::Console& state, command_line::Cursor cursor, char* word_buffer) {
   command_line::Word word{word_buffer, 0, false};
   for (;;) {
     if (!command_line::next_word(cursor, word)) return;
     const command_line::Arguments arguments =
-        command_line::parse_arguments(cursor, console::display_mode());
+        command_line::parse_arguments(cursor, state.mode);
     const console::Command* command = find_command(word);
     if (command == nullptr) {
       console::error::report(console::error::syntax);
@@ -53,39 +53,37 @@ void run_commands(command_line::Cursor cursor, char* word_buffer) {
       // silently, and nothing reaches the bus.
       code = console::error::syntax;
     } else {
-      console::set_arguments(arguments.bytes, arguments.count);
-      code = command->action();
+      code = command->action(arguments, state);
     }
     if (code != console::error::none) console::error::report(code);
-    if (console::end_requested()) return;
+    if (state.end_requested) return;
     if (command_line::next_command(cursor) != 0) return;
   }
 }
 
 }  // namespace
 
-int run(char* line, char* word) {
+int run(console::Console& state, char* line, char* word) {
   char prompt[32];
   int status = 0;
-  while (!console::end_requested()) {
-    format_prompt(prompt, sizeof prompt);
+  while (!state.end_requested) {
+    format_prompt(state, prompt, sizeof prompt);
     std::size_t length = 0;
-    const line_input::Outcome outcome =
+    const line_reading::Outcome outcome =
         line_input::read_line(prompt, line, line_capacity, length);
-    if (outcome == line_input::Outcome::ended) {
+    if (outcome == line_reading::Outcome::ended) {
       // As a CLOSE without arguments; a closed bus is no error here.
-      console::set_arguments(nullptr, 0);
-      commands::close();
+      commands::close(console::Arguments{}, state);
       const int signal_number = end_signals::received();
       if (signal_number != 0) status = 128 + signal_number;
       break;
     }
-    if (outcome == line_input::Outcome::overlong) {
+    if (outcome == line_reading::Outcome::overlong) {
       console::error::report(console::error::syntax);
       continue;
     }
     command_line::upper_case(line, length);
-    run_commands(command_line::Cursor{line, length, 0}, word);
+    run_commands(state, command_line::Cursor{line, length, 0}, word);
   }
   std::fflush(stdout);
   return status;

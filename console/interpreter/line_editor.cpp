@@ -91,7 +91,7 @@ void close() {
   recall = nullptr;
 }
 
-line_input::Outcome read_line(const char* prompt, char* buffer,
+line_reading::Outcome read_line(const char* prompt, char* buffer,
                               std::size_t capacity, std::size_t& length) {
   length = 0;
   buffer[0] = '\0';
@@ -100,18 +100,18 @@ line_input::Outcome read_line(const char* prompt, char* buffer,
   int count = 0;
   const char* line = el_gets(editor, &count);
   if (line == nullptr || count <= 0 || end_signals::received() != 0) {
-    return line_input::Outcome::ended;
+    return line_reading::Outcome::ended;
   }
   std::size_t typed = strnlen(line, static_cast<std::size_t>(count));
   if (typed > 0 && line[typed - 1] == '\n') --typed;
   if (recall != nullptr && has_non_blank(line, typed)) {
     history(recall, &recall_event, H_ENTER, std::string(line, typed).c_str());
   }
-  if (typed + 1 > capacity) return line_input::Outcome::overlong;
+  if (typed + 1 > capacity) return line_reading::Outcome::overlong;
   std::memcpy(buffer, line, typed);
   buffer[typed] = '\0';
   length = typed;
-  return line_input::Outcome::line;
+  return line_reading::Outcome::line;
 }
 
 }  // namespace line_editor

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "console/interpreter/line_input.h"
+#include "console/interpreter/line_reading.h"
 
 namespace line_editor {
 
@@ -14,7 +14,7 @@ void close();
 
 // libedit draws the prompt itself, so that it knows where the line starts
 // when it redraws it.
-line_input::Outcome read_line(const char* prompt, char* buffer,
+line_reading::Outcome read_line(const char* prompt, char* buffer,
                               std::size_t capacity, std::size_t& length);
 
 }  // namespace line_editor

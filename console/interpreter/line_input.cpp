@@ -30,8 +30,9 @@ void close() {
   editing = false;
 }
 
-Outcome read_line(const char* prompt, char* buffer, std::size_t capacity,
-                  std::size_t& length) {
+line_reading::Outcome read_line(const char* prompt, char* buffer, std::size_t capacity,
+                                std::size_t& length) {
+  using line_reading::Outcome;
   Outcome outcome = Outcome::ended;
   if (editing) {
     outcome = line_editor::read_line(prompt, buffer, capacity, length);

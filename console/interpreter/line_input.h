@@ -9,13 +9,9 @@
 
 #include <cstddef>
 
-namespace line_input {
+#include "console/interpreter/line_reading.h"
 
-enum class Outcome {
-  line,      // a line, without its line end, is in the buffer
-  overlong,  // the line did not fit; all of it has been read and dropped
-  ended,     // no more input, or an end signal (end_signals::received())
-};
+namespace line_input {
 
 // Chooses terminal editing or plain reading; call once, before read_line.
 void open(const char* program_name);
@@ -27,7 +23,7 @@ void close();
 // A last line without its line end counts as a line. When the input ends
 // (or an end signal comes) and standard output is a terminal, the line on
 // the screen is ended first.
-Outcome read_line(const char* prompt, char* buffer, std::size_t capacity,
-                  std::size_t& length);
+line_reading::Outcome read_line(const char* prompt, char* buffer, std::size_t capacity,
+                                std::size_t& length);
 
 }  // namespace line_input

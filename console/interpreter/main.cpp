@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "console/interpreter/command_line.h"
+#include "console/interpreter/console_state.h"
 #include "console/interpreter/end_signals.h"
 #include "console/interpreter/interpreter.h"
 #include "console/interpreter/line_input.h"
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
   std::fputs("Type '?' or 'help' for help\n\n", stdout);
 
   line_input::open("sondrel");
-  const int status = interpreter::run(line, word);
+  console::Console state;
+  const int status = interpreter::run(state, line, word);
   line_input::close();
 
   std::free(line);

@@ -34,11 +34,11 @@ Fill fill(int fd) {
 
 }  // namespace
 
-line_input::Outcome read_line(int fd, char* buffer, std::size_t capacity,
+line_reading::Outcome read_line(int fd, char* buffer, std::size_t capacity,
                               std::size_t& length) {
   length = 0;
   buffer[0] = '\0';
-  if (end_signals::received() != 0) return line_input::Outcome::ended;
+  if (end_signals::received() != 0) return line_reading::Outcome::ended;
   bool anything_read = false;
   bool overlong = false;
   for (;;) {
@@ -47,7 +47,7 @@ line_input::Outcome read_line(int fd, char* buffer, std::size_t capacity,
       if (end_signals::received() != 0 || !anything_read) {
         length = 0;
         buffer[0] = '\0';
-        return line_input::Outcome::ended;
+        return line_reading::Outcome::ended;
       }
       break;
     }
@@ -66,9 +66,9 @@ line_input::Outcome read_line(int fd, char* buffer, std::size_t capacity,
   if (overlong) {
     length = 0;
     buffer[0] = '\0';
-    return line_input::Outcome::overlong;
+    return line_reading::Outcome::overlong;
   }
-  return line_input::Outcome::line;
+  return line_reading::Outcome::line;
 }
 
 }  // namespace plain_reader

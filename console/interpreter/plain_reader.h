@@ -4,11 +4,11 @@
 
 #include <cstddef>
 
-#include "console/interpreter/line_input.h"
+#include "console/interpreter/line_reading.h"
 
 namespace plain_reader {
 
-line_input::Outcome read_line(int fd, char* buffer, std::size_t capacity,
+line_reading::Outcome read_line(int fd, char* buffer, std::size_t capacity,
                               std::size_t& length);
 
 }  // namespace plain_reader

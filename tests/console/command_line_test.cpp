@@ -20,7 +20,7 @@ std::vector<int> numbers_after_word(const std::string& line,
   EXPECT_TRUE(command_line::next_word(cursor, word)) << line;
   const command_line::Arguments arguments = command_line::parse_arguments(cursor, mode);
   if (too_many != nullptr) *too_many = arguments.too_many;
-  return {arguments.bytes, arguments.bytes + arguments.count};
+  return {arguments.bytes.begin(), arguments.bytes.begin() + arguments.count};
 }
 
 // The words of a line, each as the interpreter would take it after the

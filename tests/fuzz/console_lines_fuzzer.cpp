@@ -52,7 +52,7 @@ void feed_standard_input(const std::uint8_t* data, std::size_t size) {
 void drop_unread_input() {
   std::size_t length = 0;
   while (plain_reader::read_line(STDIN_FILENO, line, sizeof line, length) !=
-         line_input::Outcome::ended) {
+         line_reading::Outcome::ended) {
   }
 }
 
@@ -69,18 +69,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > static_cast<std::size_t>(kPipeSize)) return -1;  // not kept in the corpus
 
-  // A console just started: the adapter of "Default", initialised once, on
-  // a bench fresh from power-up.
-  console::reset();
+  // A console just started: its state fresh, the adapter of "Default"
+  // initialised once, on a bench fresh from power-up.
+  console::Console state;
   SimBenchRestart();
   I2C_SelectInterface(1);
   I2C_Init();
 
   feed_standard_input(data, size);
-  interpreter::run(line, word);
+  interpreter::run(state, line, word);
   drop_unread_input();
 
-  if (console::bus_open()) fuzz_environment::fail("the session ended with the bus open");
+  if (state.bus_open) fuzz_environment::fail("the session ended with the bus open");
   for (const int slot : {0, 1}) {
     if (fuzz_environment::slot_held(slot)) {
       fuzz_environment::fail("the session ended with bus slot " + std::to_string(slot) + " held");
