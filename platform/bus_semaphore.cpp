@@ -8,8 +8,16 @@
 // Both carry SEM_UNDO: the kernel takes back the +1 of a process that dies
 // holding the lock, even after SIGKILL. The threads of a process share one
 // undo record, so a release from another thread balances the wait.
+//
+// Whoever may alter a set may also write its value outright (semctl
+// SETVAL): a 1 with no holder keeps every host off the bus for good, a 0
+// under a holder lets a second host on. So a set is alterable by its owner
+// and its group only, and a set that someone else made, or that lets every
+// user alter it, is refused with one line on standard error that says so,
+// rather than being waited on and read as a busy bus.
 #include "platform/bus_semaphore.h"
 
+#include <grp.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <unistd.h>
@@ -17,6 +25,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -24,11 +33,19 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/portio/stderr_line.h"
+
 namespace bus_semaphore {
 namespace {
 
-// Read and alter for every user: all hosts on the machine share the locks.
-constexpr int kAccessMode = 0666;
+// Read and alter for the owner and the bus group, nothing for others.
+constexpr int kAccessMode = 0660;
+// The bits that would let users outside owner and group alter the count.
+constexpr unsigned kOthersAlter = 0002;
+// The group that may share the bus locks with root: the users who may use
+// the PC's parallel ports, as for /dev/parport*. Where the system has no
+// such group, the creator's own group stays.
+constexpr const char* kBusGroup = "lp";
 // Each set holds exactly one semaphore.
 constexpr unsigned short kSemaphore = 0;
 
@@ -61,22 +78,150 @@ std::int64_t monotonic_ns() {
   return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
+// ------------------------------------------------------------ reports --
+
+// What is wrong with a set, each said at most once per key and process: a
+// host that retries every 100 ms must not fill standard error.
+enum class Problem { foreign, open_to_all, closed, impossible_count };
+
+class Reports {
+ public:
+  void name(int key, const char* name) {
+    std::lock_guard lock(mutex_);
+    for (const auto& known : names_) {
+      if (known.first == key) return;
+    }
+    names_.emplace_back(key, name);
+  }
+
+  // "I2CSEMA0 (key 0x3D9F1B3F)", or the key alone for a name never seen.
+  std::string describe(int key) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(key));
+    std::lock_guard lock(mutex_);
+    for (const auto& known : names_) {
+      if (known.first == key) return known.second + " (key " + hex + ")";
+    }
+    return std::string("with key ") + hex;
+  }
+
+  bool first_time(int key, Problem problem) {
+    std::lock_guard lock(mutex_);
+    const std::pair<int, Problem> entry{key, problem};
+    if (std::find(said_.begin(), said_.end(), entry) != said_.end()) return false;
+    said_.push_back(entry);
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<int, std::string>> names_;
+  std::vector<std::pair<int, Problem>> said_;
+};
+
+Reports& reports() {
+  static Reports all;
+  return all;
+}
+
+void report(int key, Problem problem, const std::string& what) {
+  if (!reports().first_time(key, problem)) return;
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(key));
+  std::string line = "bus semaphore " + reports().describe(key) + " " + what;
+  if (problem != Problem::closed) {
+    line += std::string("; remove it (ipcrm -S ") + hex + ") and let root or this user make it";
+  }
+  portio::stderr_line(line);
+}
+
+void report_closed(int key) {
+  report(key, Problem::closed,
+         "is closed to this user: its owner gave this user's groups no right to use it "
+         "(ipcs -s -c shows owner and group)");
+}
+
+void report_count(int key, int count) {
+  report(key, Problem::impossible_count,
+         "holds count " + std::to_string(count) +
+             ", which no host makes (one holder at most): the bus stays locked");
+}
+
+// --------------------------------------------------------- ownership --
+
+bool trusted_user(uid_t uid) { return uid == 0 || uid == getuid(); }
+
+bool bus_group(gid_t& gid) {
+  group entry{};
+  group* found = nullptr;
+  char buffer[4096];
+  if (getgrnam_r(kBusGroup, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) {
+    return false;
+  }
+  gid = found->gr_gid;
+  return true;
+}
+
 // systemd-logind removes the IPC objects of a user who logs out; a lock
 // owned by root outlives every session. The creator keeps its own rights
 // (it stays the creator), and a system that refuses the change still has a
-// working lock, so a failure here is not an error.
-void hand_to_root(int id) {
+// working lock, so a failure after creating is not an error. The mode and
+// group go with it, which also closes a set of earlier versions (0666) to
+// others; false when the set could not be changed.
+bool hand_to_root(int id) {
   semid_ds state{};
   SemctlArg arg{};
   arg.buf = &state;
-  if (semctl(id, kSemaphore, IPC_STAT, arg) != 0) return;
+  if (semctl(id, kSemaphore, IPC_STAT, arg) != 0) return false;
   state.sem_perm.uid = 0;
-  state.sem_perm.gid = 0;
+  bus_group(state.sem_perm.gid);
   state.sem_perm.mode = kAccessMode;
-  semctl(id, kSemaphore, IPC_SET, arg);
+  return semctl(id, kSemaphore, IPC_SET, arg) == 0;
 }
 
-int open_id(int key) { return semget(key, 1, 0); }
+// Whether a set found in the system may serve as a bus lock here: made by
+// root or by this user, owned by one of them, and alterable by nobody but
+// owner and group. A set of root's or this user's that others may alter, as
+// earlier versions made them, is closed to others when this process may
+// (it is its creator, or root). A count above the one holder a host can
+// make is reported, not repaired: nobody can tell whether a host is on the
+// bus, and writing 0 under a holder would let a second host on.
+bool acceptable(int id, int key) {
+  semid_ds state{};
+  SemctlArg arg{};
+  arg.buf = &state;
+  if (semctl(id, kSemaphore, IPC_STAT, arg) != 0) {
+    if (errno == EACCES) report_closed(key);
+    return false;
+  }
+  const ipc_perm& perm = state.sem_perm;
+  if (!trusted_user(perm.cuid) || !trusted_user(perm.uid)) {
+    report(key, Problem::foreign,
+           "was made by uid " + std::to_string(perm.cuid) + " and belongs to uid " +
+               std::to_string(perm.uid) + ", neither root nor this user, who could lock "
+               "the bus or let two hosts on at will: not used");
+    return false;
+  }
+  if ((perm.mode & kOthersAlter) != 0 && !hand_to_root(id)) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(perm.mode & 0777));
+    report(key, Problem::open_to_all,
+           std::string("lets every user set its count (mode ") + mode + "): not used");
+    return false;
+  }
+  const int count = semctl(id, kSemaphore, GETVAL);
+  if (count > 1) report_count(key, count);
+  return true;
+}
+
+int open_id(int key) {
+  const int id = semget(key, 1, 0);
+  if (id < 0) {
+    if (errno == EACCES) report_closed(key);
+    return -1;
+  }
+  return acceptable(id, key) ? id : -1;
+}
 
 int open_or_create_id(int key) {
   const int created = semget(key, 1, IPC_CREAT | IPC_EXCL | kAccessMode);
@@ -95,6 +240,18 @@ bool reopen(Handle& handle) {
   if (id < 0) return false;
   handle.id = id;
   return true;
+}
+
+// After a wait that timed out or was refused: a count that no host makes,
+// or rights taken away since the set was opened, get their line instead of
+// passing for a busy bus.
+void explain_failed_wait(const Handle& handle, int error) {
+  if (error == EACCES) {
+    report_closed(handle.key);
+    return;
+  }
+  const int count = semctl(handle.id, kSemaphore, GETVAL);
+  if (count > 1) report_count(handle.key, count);
 }
 
 // The sets this process holds a count of. The kernel's undo record would
@@ -150,6 +307,7 @@ int key_for(const char* name) {
 Handle open(const char* name) {
   if (name == nullptr) return {};
   const int key = key_for(name);
+  reports().name(key, name);
   const int id = open_id(key);
   if (id < 0) return {};
   return {id, key};
@@ -158,6 +316,7 @@ Handle open(const char* name) {
 Handle create(const char* name) {
   if (name == nullptr) return {};
   const int key = key_for(name);
+  reports().name(key, name);
   const int id = open_or_create_id(key);
   if (id < 0) return {};
   return {id, key};
@@ -177,7 +336,8 @@ bool wait(Handle& handle, int timeout_ms) {
       holdings().add(handle.id);
       return true;
     }
-    switch (errno) {
+    const int error = errno;
+    switch (error) {
       case EINTR:
         // A signal interrupted the sleep: wait on for the time that is left.
         if (left == 0) return false;
@@ -189,7 +349,8 @@ bool wait(Handle& handle, int timeout_ms) {
           continue;
         }
         return false;
-      default:  // EAGAIN: timed out
+      default:  // EAGAIN: timed out; EACCES: rights taken away
+        explain_failed_wait(handle, error);
         return false;
     }
   }
@@ -209,7 +370,8 @@ void close(Handle& handle) { handle = Handle{}; }
 
 bool remove(const char* name) {
   if (name == nullptr) return false;
-  const int id = open_id(key_for(name));
+  // Clean-up takes whatever set sits under the key, trusted or not.
+  const int id = semget(key_for(name), 1, 0);
   if (id < 0) return false;
   holdings().take(id);
   return semctl(id, kSemaphore, IPC_RMID) == 0;

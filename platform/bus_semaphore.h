@@ -13,6 +13,14 @@
 // the FNV-1a 32-bit hash of the bytes of the prefixed name (no terminator),
 // with the top bit cleared; a result of 0 (IPC_PRIVATE) becomes 1. Every
 // process that shares a bus must therefore share one IPC namespace.
+//
+// Whoever may alter a set may also write its count, so a set is made with
+// mode 0660 and group lp (the users who may use the PC's parallel ports;
+// the creator's group where there is no lp). open, create and a wait that
+// re-opens use only a set made by root or the real user, owned by one of
+// them and alterable by owner and group alone; any other set gives an empty
+// handle and one line on standard error that names it and the cause. A
+// count above 1, which no host makes, is reported once and left alone.
 #pragma once
 
 namespace bus_semaphore {

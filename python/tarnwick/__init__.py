@@ -17,8 +17,10 @@ otherwise libtarnwick.so.4 where the dynamic loader finds it, in the prefix
 this module is installed in, in build/default of the source tree it sits in,
 or in the libdir pkg-config gives for tarnwick.
 """
+import collections.abc
 import ctypes
 import glob
+import operator
 import os
 import subprocess
 
@@ -161,6 +163,43 @@ I2C_SelectInterface = _raw("I2C_SelectInterface")
 _MAX_COUNT = 0x7FFF
 
 
+def _data_bytes(data):
+    """The bytes of `data` for the bus: a bytes-like object as it is, or a
+    sequence of ints 0..255. Anything else raises before the bus sees a bit:
+    bytes() alone would take an int as a length (bus.write(16) would write
+    sixteen zero bytes to the slave) and a str is text, not bus data."""
+    # An int, or anything that stands for one (__index__), is no data.
+    if isinstance(data, str) or hasattr(type(data), "__index__"):
+        raise TypeError(f"data must be bytes-like or a sequence of ints 0..255, "
+                        f"not {type(data).__name__}")
+    try:
+        with memoryview(data):
+            pass
+    except TypeError:
+        pass
+    else:
+        return bytes(data)
+    if not isinstance(data, collections.abc.Sequence):
+        raise TypeError(f"data must be bytes-like or a sequence of ints 0..255, "
+                        f"not {type(data).__name__}")
+    values = []
+    for index, item in enumerate(data):
+        try:
+            value = operator.index(item)
+        except TypeError:
+            raise TypeError(f"data item {index} is {type(item).__name__}, "
+                            "not an int") from None
+        if not 0 <= value <= 0xFF:
+            raise ValueError(f"data item {index} is {value}, not 0 to 255")
+        values.append(value)
+    return bytes(values)
+
+
+def _check_count(count):
+    if not 1 <= count <= _MAX_COUNT:
+        raise ValueError(f"count {count!r} is not 1 to {_MAX_COUNT}")
+
+
 class Bus:
     """One bus transaction as a context manager.
 
@@ -213,10 +252,12 @@ class Bus:
             raise AddressRefused(byte, result)
 
     def write(self, data):
-        """Writes `data` (bytes, or a sequence of 0..255) to the addressed
-        slave; raises ByteRefused with the index of the refused byte. The
-        card cannot tell a refusal of the very last byte."""
-        data = bytes(data)
+        """Writes `data` (bytes-like, or a sequence of ints 0..255) to the
+        addressed slave; raises ByteRefused with the index of the refused
+        byte. The card cannot tell a refusal of the very last byte. Other
+        data raises TypeError (an int, a str, an iterator) or ValueError (an
+        int outside 0..255), and nothing reaches the bus."""
+        data = _data_bytes(data)
         if len(data) > _MAX_COUNT:
             raise ValueError(f"{len(data)} bytes are more than one transfer holds")
         if not data:
@@ -233,8 +274,7 @@ class Bus:
     def read(self, count):
         """Reads `count` bytes from the addressed slave, turning the
         direction of the last address as needed; returns bytes."""
-        if not 1 <= count <= _MAX_COUNT:
-            raise ValueError(f"count {count!r} is not 1 to {_MAX_COUNT}")
+        _check_count(count)
         buffer = (ctypes.c_uint8 * count)()
         result = library().I2C_Read(count, buffer)
         if result != count:
@@ -243,6 +283,9 @@ class Bus:
 
     def write_read(self, data, count):
         """write(data), then read(count): a repeated start with the read
-        address between them."""
+        address between them. Both arguments are checked before the write,
+        so a bad count does not leave a write done without its read."""
+        data = _data_bytes(data)
+        _check_count(count)
         self.write(data)
         return self.read(count)

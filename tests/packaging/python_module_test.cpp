@@ -128,4 +128,43 @@ TEST_F(PythonModule, ABusThatCannotBeOpenedRaisesAndALibraryThatIsMissingToo) {
       << outcome.err;
 }
 
+// Each bad argument to write and write_read raises before the bus sees a
+// bit: the page written first reads back unchanged. An int is no length
+// here (bytes(16) would write sixteen zeros), a str is text.
+const std::string kBadData = R"(
+import tarnwick
+page = bytes(range(0x60, 0x68))
+bad = [(16, TypeError), (0, TypeError), (True, TypeError), (-1, TypeError),
+       ("\x00abc", TypeError), (None, TypeError), (2.0, TypeError), ({0, 1}, TypeError),
+       (iter([0, 1]), TypeError), ([0, 1.0], TypeError), ([0, "1"], TypeError),
+       ([0, 256], ValueError), ([0, -1], ValueError), ((0, 1 << 70), ValueError)]
+with tarnwick.Bus(1) as bus:
+    bus.address(0xA0)
+    bus.write(b"\x00" + page)
+for argument, expected in bad:
+    for call in (lambda bus: bus.write(argument), lambda bus: bus.write_read(argument, 1)):
+        with tarnwick.Bus(1) as bus:
+            bus.address(0xA0)
+            try:
+                call(bus)
+                raise SystemExit(f"{argument!r} was taken")
+            except expected:
+                pass
+for data in (bytearray(b"\x00"), memoryview(b"\x00"), (0,), range(1)):
+    with tarnwick.Bus(1) as bus:
+        bus.address(0xA0)
+        assert bus.write_read(data, 8) == page, data
+print("refused", len(bad))
+)";
+
+TEST_F(PythonModule, DataThatIsNeitherBytesLikeNorASequenceOfBytesNeverReachesTheBus) {
+  Scratch scratch;
+  scratch.write("I2C.INI", kQuickBench + "[Simulation]\nEEPROM Write Time = 0\n");
+  const Outcome outcome = python(scratch, PYTHON3, kBadData, {},
+                                 {"PYTHONPATH=" SOURCE_DIR "/python",
+                                  "TARNWICK_LIBRARY=" TARNWICK_LIBRARY});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "refused 14\n") << outcome.err;
+}
+
 }  // namespace

@@ -1,14 +1,19 @@
 #include "platform/bus_semaphore.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/sem.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <string>
 #include <thread>
@@ -36,6 +41,51 @@ bool await_waiters(const Handle& handle, int count) {
     sleep_ms(1);
   }
   return true;
+}
+
+// Everything written to standard error while it lives.
+class StderrCapture {
+ public:
+  StderrCapture() : file_(std::tmpfile()), saved_(dup(STDERR_FILENO)) {
+    dup2(fileno(file_), STDERR_FILENO);
+  }
+  ~StderrCapture() {
+    dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+    std::fclose(file_);
+  }
+  std::string text() const {
+    std::string all;
+    char chunk[512];
+    off_t at = 0;
+    for (ssize_t got; (got = pread(fileno(file_), chunk, sizeof chunk, at)) > 0; at += got) {
+      all.append(chunk, static_cast<std::size_t>(got));
+    }
+    return all;
+  }
+
+ private:
+  std::FILE* file_;
+  int saved_;
+};
+
+// Another local user: nobody, with no groups of its own that a set has.
+constexpr uid_t kOther = 65534;
+
+// Runs `body` in a child that has become user and group 65534; 77 when
+// this process may not switch users (it is not root).
+int as_other_user(const std::function<int()>& body) {
+  Child child([&] {
+    if (setgroups(0, nullptr) != 0 || setgid(kOther) != 0 || setuid(kOther) != 0) return 77;
+    return body();
+  });
+  return child.exit_status();
+}
+
+semid_ds status_of(int id) {
+  semid_ds state{};
+  semctl(id, 0, IPC_STAT, &state);
+  return state;
 }
 
 // Every test works in a namespace of its own and removes what it created,
@@ -309,6 +359,97 @@ TEST_F(BusSemaphore, ASemaphoreRemovedUnderItsHandleIsOpenedAgain) {
   ASSERT_TRUE(now_there.valid());
   EXPECT_EQ(handle.id, now_there.id);
   EXPECT_TRUE(bus_semaphore::release(handle));
+}
+
+TEST_F(BusSemaphore, ASetIsAlterableByOwnerAndGroupAloneAndSaysNothing) {
+  StderrCapture errors;
+  Handle handle = create("I2CSEMA0");
+  ASSERT_TRUE(handle.valid());
+  ASSERT_TRUE(bus_semaphore::wait(handle, 0));
+  EXPECT_TRUE(bus_semaphore::release(handle));
+  EXPECT_EQ(errors.text(), "");
+  const semid_ds state = status_of(handle.id);
+  EXPECT_EQ(state.sem_perm.mode & 0777, 0660u);
+  if (const group* lp = getgrnam("lp")) {
+    EXPECT_EQ(state.sem_perm.gid, lp->gr_gid) << "not the group that may use the bus";
+  }
+
+  // As earlier versions made them: this user's set open to all is closed.
+  use_prefix(prefix_ + "old.");
+  created_.emplace_back(prefix_ + "old.", "I2CSEMA0");
+  const int old = semget(bus_semaphore::key_for("I2CSEMA0"), 1, IPC_CREAT | 0666);
+  ASSERT_TRUE(bus_semaphore::open("I2CSEMA0").valid());
+  EXPECT_EQ(status_of(old).sem_perm.mode & 0777, 0660u);
+  EXPECT_EQ(errors.text(), "");
+
+  // Another user can neither write a count nor take one.
+  const int other = as_other_user([&] {
+    if (semctl(handle.id, 0, SETVAL, 1) == 0) return 1;
+    sembuf take{0, +1, IPC_NOWAIT};
+    return semop(handle.id, &take, 1) == 0 ? 2 : 0;
+  });
+  if (other == 77) GTEST_SKIP() << "cannot run a child as another user here";
+  EXPECT_EQ(other, 0) << "1: another user set the count, 2: took it";
+}
+
+TEST_F(BusSemaphore, ASetThisUserCannotTrustIsNamedOnStandardErrorAndNotUsed) {
+  struct Case {
+    const char* name;
+    int mode;
+    bool made_by_other;    // else by this user (root)
+    bool handed_to_root;   // the maker gives it to uid 0 (the maker may)
+    bool opened_by_other;  // else by this user
+    const char* said;
+  };
+  const Case cases[] = {
+      {"another user's, every user may alter", 0666, true, false, false, "made by uid 65534"},
+      {"another user's, closed to others", 0600, true, false, false, "made by uid 65534"},
+      {"another user's, handed to root", 0660, true, true, false, "belongs to uid 0"},
+      {"root's, closed to this user", 0600, false, false, true, "closed to this user"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    use_prefix(prefix_ + std::to_string(index++) + ".");
+    created_.emplace_back(std::getenv("TARNWICK_SEM_PREFIX"), "I2CSEMA1");
+    const int key = bus_semaphore::key_for("I2CSEMA1");
+    const auto make = [&] {
+      const int id = semget(key, 1, IPC_CREAT | IPC_EXCL | c.mode);
+      if (id < 0) return 1;
+      semid_ds state = status_of(id);
+      state.sem_perm.uid = 0;
+      return c.handed_to_root && semctl(id, 0, IPC_SET, &state) != 0 ? 2 : 0;
+    };
+    const int made = c.made_by_other ? as_other_user(make) : make();
+    if (made == 77) GTEST_SKIP() << "cannot run a child as another user here";
+    ASSERT_EQ(made, 0);
+
+    const auto refused = [&] {
+      StderrCapture errors;
+      if (bus_semaphore::open("I2CSEMA1").valid()) return 1;
+      if (bus_semaphore::create("I2CSEMA1").valid()) return 2;
+      const std::string said = errors.text();
+      if (std::count(said.begin(), said.end(), '\n') != 1) return 3;
+      if (said.rfind("tarnwick: bus semaphore I2CSEMA1 (key ", 0) != 0) return 4;
+      return said.find(c.said) == std::string::npos ? 5 : 0;
+    };
+    EXPECT_EQ(c.opened_by_other ? as_other_user(refused) : refused(), 0)
+        << "1, 2: used; 3: not one line; 4: the set not named; 5: not the cause";
+  }
+}
+
+TEST_F(BusSemaphore, ACountNoHostMakesIsReportedOnceAndNotRepaired) {
+  Handle handle = create("I2CSEMA0");
+  ASSERT_EQ(semctl(handle.id, 0, SETVAL, 2), 0);
+  StderrCapture errors;
+  EXPECT_FALSE(bus_semaphore::wait(handle, 0));
+  EXPECT_FALSE(bus_semaphore::wait(handle, 0));
+  EXPECT_TRUE(bus_semaphore::open("I2CSEMA0").valid());
+  const std::string said = errors.text();
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  EXPECT_NE(said.find("I2CSEMA0 (key "), std::string::npos) << said;
+  EXPECT_NE(said.find("holds count 2"), std::string::npos) << said;
+  EXPECT_EQ(semctl(handle.id, 0, GETVAL), 2);
 }
 
 }  // namespace
