@@ -163,7 +163,7 @@ TEST_F(PythonModule, DataThatIsNeitherBytesLikeNorASequenceOfBytesNeverReachesTh
   const Outcome outcome = python(scratch, PYTHON3, kBadData, {},
                                  {"PYTHONPATH=" SOURCE_DIR "/python",
                                   "TARNWICK_LIBRARY=" TARNWICK_LIBRARY});
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.status(), 0) << outcome.err;
   EXPECT_EQ(outcome.out, "refused 14\n") << outcome.err;
 }
 
