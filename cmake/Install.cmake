@@ -5,12 +5,14 @@
 #   lib/libdlportio-sim.so.1.0.0, .so.1          the simulated bench, which
 #                                                the port layer loads by name
 #   include/tarnwick.h                           the ten functions
+#   include/tarnwick/i2c.h                       the transfer interface
 #   bin/sondrel                                  the console
 #   bin/tarnwick-detect, bin/tarnwick-eeprom     the bus scan and EEPROM tool
 #   lib/python3.X/.../tarnwick/                  the Python module
 #   lib/pkgconfig/tarnwick.pc                    pkg-config
 #   lib/cmake/Tarnwick/                          find_package(Tarnwick)
-#   share/man/man1/sondrel.1, man3/tarnwick.3    the manual pages (and man1
+#   share/man/man1/sondrel.1, man3/tarnwick.3    the manual pages (man3 also
+#                                                tarnwick-i2c.3, and man1
 #                                                for the two utilities)
 #   share/doc/Tarnwick/                          I2C.INI.example, examples
 #
@@ -28,7 +30,8 @@ file(RELATIVE_PATH _tarnwick_bin_to_lib
 set_target_properties(sondrel tarnwick-detect tarnwick-eeprom
   PROPERTIES INSTALL_RPATH "$ORIGIN/${_tarnwick_bin_to_lib}")
 
-# Hosts write #include <tarnwick.h>: the header includes only <stdint.h>.
+# Hosts write #include <tarnwick.h> and #include <tarnwick/i2c.h>: both
+# headers include only <stdint.h>.
 target_include_directories(tarnwick INTERFACE
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
@@ -44,6 +47,8 @@ install(TARGETS sondrel tarnwick-detect tarnwick-eeprom
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 install(FILES ${CMAKE_SOURCE_DIR}/include/tarnwick.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
+install(FILES ${CMAKE_SOURCE_DIR}/include/tarnwick/i2c.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tarnwick COMPONENT Development)
 
 # CMake package: find_package(Tarnwick) gives Tarnwick::tarnwick.
 set(TARNWICK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tarnwick)
@@ -80,7 +85,7 @@ install(SCRIPT ${CMAKE_BINARY_DIR}/packaging/InstallPkgConfig.cmake
 install(FILES ${CMAKE_SOURCE_DIR}/man/sondrel.1 ${CMAKE_SOURCE_DIR}/man/tarnwick-detect.1
   ${CMAKE_SOURCE_DIR}/man/tarnwick-eeprom.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
-install(FILES ${CMAKE_SOURCE_DIR}/man/tarnwick.3
+install(FILES ${CMAKE_SOURCE_DIR}/man/tarnwick.3 ${CMAKE_SOURCE_DIR}/man/tarnwick-i2c.3
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT Development)
 
 # The sample configuration file and the example hosts.

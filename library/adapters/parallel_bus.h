@@ -49,8 +49,9 @@ struct Wiring {
   // Ports are offsets from the library-wide base port (an adapter on a
   // parallel port), or absolute port numbers.
   bool ports_from_base = false;
-  // SDA IN, SDA OUT, SCL IN, SCL OUT. The clock input is kept but never
-  // read: the master does not wait for a stretched clock.
+  // SDA IN, SDA OUT, SCL IN, SCL OUT. This engine never reads the clock
+  // input: its master does not wait for a stretched clock. The transfer
+  // interface's engine (bit_transfer.h) does.
   std::array<Line, kLineCount> lines{};
 };
 

@@ -104,10 +104,10 @@ constexpr std::array<LineKeys, wiring::kLineCount> kLineKeys{{
 constexpr const char* kCustomSection = "I2C para Gen";
 constexpr const char* kCustomDebugKey = "Barbican";
 
-void read_wiring() {
+void read_wiring(wiring::Wiring& row) {
   for (std::size_t i = 0; i < kLineKeys.size(); ++i) {
     const LineKeys& keys = kLineKeys[i];
-    wiring::Line& line = custom::configured_wiring.lines[i];
+    wiring::Line& line = row.lines[i];
     line.port = static_cast<std::uint16_t>(hexadecimal_key(kCustomSection, keys.port, "0"));
     line.mask = static_cast<std::uint8_t>(hexadecimal_key(kCustomSection, keys.mask, "0"));
     line.polarity =
@@ -130,6 +130,10 @@ std::int16_t init() {
   return 0;
 }
 
+std::uint16_t configured_base() {
+  return static_cast<std::uint16_t>(hexadecimal_key(kPhilipsSection, "Base", "378"));
+}
+
 }  // namespace philips
 
 namespace custom {
@@ -140,11 +144,21 @@ wiring::Wiring configured_wiring{};
 std::int16_t init() {
   if (!state::take_slot(state::kParallelSlot)) return 0;
   read_timing(kCustomSection, kCustomDebugKey);
-  read_wiring();
+  read_wiring(configured_wiring);
   parallel_bus::set_idle(configured_wiring);
   parallel_bus::forget_transaction();
   state::give_slot(state::kParallelSlot);
   return 0;
+}
+
+std::uint16_t configured_base() {
+  return static_cast<std::uint16_t>(hexadecimal_key(kCustomSection, "Base", "378"));
+}
+
+wiring::Wiring configured_row() {
+  wiring::Wiring row{};
+  read_wiring(row);
+  return row;
 }
 
 }  // namespace custom

@@ -16,18 +16,25 @@ namespace philips {
 //   SDA OUT  data bit 7, a set bit pulls SDA low; the data port is written
 //            whole (0x7F releases SDA, 0x80 drives it)
 //   SDA IN   status bit 7, set while SDA is high
-//   SCL      control bit 3, set while SCL is high; the other control bits
+//   SCL OUT  control bit 3, set while SCL is high; the other control bits
 //            drive printer lines and keep their values
+//   SCL IN   status bit 3, set while SCL is high (the Linux kernel's
+//            i2c-parport "philips" row reads the clock there); only the
+//            transfer interface reads it, to follow a stretched clock
 inline constexpr wiring::Wiring kWiring{
     true,
     {{
         {1, 0x80, 1, wiring::Write::kReadModifyWrite},  // SDA IN (read only)
         {0, 0x80, 1, wiring::Write::kWhole},            // SDA OUT
-        {2, 0x08, 0, wiring::Write::kReadModifyWrite},  // SCL IN (not read)
+        {1, 0x08, 1, wiring::Write::kReadModifyWrite},  // SCL IN (read only)
         {2, 0x08, 0, wiring::Write::kReadModifyWrite},  // SCL OUT
     }}};
 
 std::int16_t init();
+
+// "Base" of section "I2C para", as init reads it, without touching the
+// library-wide base port.
+std::uint16_t configured_base();
 
 }  // namespace philips
 
@@ -37,5 +44,10 @@ namespace custom {
 extern wiring::Wiring configured_wiring;
 
 std::int16_t init();
+
+// "Base" and the twelve line keys of section "I2C para Gen", as init reads
+// them, without touching the library-wide base port or configured_wiring.
+std::uint16_t configured_base();
+wiring::Wiring configured_row();
 
 }  // namespace custom

@@ -1,6 +1,7 @@
 #!/bin/sh
-# libtarnwick.so exports the ten bus functions and nothing else, and can be
-# unloaded again: no unique symbols, not marked nodelete.
+# libtarnwick.so exports the ten bus functions and the three of the
+# transfer interface, nothing else, and can be unloaded again: no unique
+# symbols, not marked nodelete.
 set -u
 lib="$1"
 status=0
@@ -13,7 +14,10 @@ I2C_SelectInterface
 I2C_Send
 I2C_SendByte
 I2C_Start
-I2C_Stop"
+I2C_Stop
+tarnwick_bus_speed
+tarnwick_recover
+tarnwick_transfer"
 actual=$(nm -D --defined-only "$lib" | awk '{print $NF}' | LC_ALL=C sort)
 if [ "$actual" != "$expected" ]; then
   echo "exported symbols differ"

@@ -21,7 +21,8 @@ using packaging_test::Scratch;
 
 const std::vector<std::string> pages{SOURCE_DIR "/man/sondrel.1", SOURCE_DIR "/man/tarnwick.3",
                                      SOURCE_DIR "/man/tarnwick-detect.1",
-                                     SOURCE_DIR "/man/tarnwick-eeprom.1"};
+                                     SOURCE_DIR "/man/tarnwick-eeprom.1",
+                                     SOURCE_DIR "/man/tarnwick-i2c.3"};
 
 // The utilities' pages and the programs they describe.
 struct UtilityPage {
@@ -93,6 +94,7 @@ TEST(ManPages, PassMandocLintWithoutAWarning) {
 TEST(ManPages, RenderWithManWithoutAWarning) {
   EXPECT_NE(rendered(pages[0]).find("sondrel - interactive I2C bus console"), std::string::npos);
   EXPECT_NE(rendered(pages[1]).find("I2C_SelectInterface"), std::string::npos);
+  EXPECT_NE(rendered(pages[4]).find("tarnwick_transfer"), std::string::npos);
   for (const UtilityPage& utility : utility_pages) {
     EXPECT_NE(rendered(utility.page).find(utility.name_line), std::string::npos) << utility.page;
   }
@@ -136,6 +138,23 @@ TEST(ManPages, TheLibraryPageDeclaresTheTenFunctionsAsTheHeaderDoes) {
     }
   }
   EXPECT_EQ(in_header.size(), 10u);
+  EXPECT_EQ(in_page, in_header);
+}
+
+TEST(ManPages, TheTransferPageDeclaresTheThreeFunctionsAsTheHeaderDoes) {
+  std::set<std::string> in_header;
+  std::istringstream header(read_file(SOURCE_DIR "/include/tarnwick/i2c.h"));
+  for (std::string line; std::getline(header, line);) {
+    const auto api = line.find("TARNWICK_I2C_API ");
+    if (api == 0) in_header.insert(normalized(line.substr(api + 17)));
+  }
+  std::set<std::string> in_page;
+  for (const std::string& line : section(rendered(pages[4]), "SYNOPSIS")) {
+    if (line.find("tarnwick_") != std::string::npos && line.find(");") != std::string::npos) {
+      in_page.insert(normalized(line));
+    }
+  }
+  EXPECT_EQ(in_header.size(), 3u);
   EXPECT_EQ(in_page, in_header);
 }
 

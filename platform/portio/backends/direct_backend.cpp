@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include "platform/format.h"
 #include "platform/portio/backends/backend.h"
 #include "platform/portio/backends/direct_ports.h"

@@ -1,0 +1,299 @@
+// The transfer interface (tarnwick/i2c.h) on the bench, one table of the
+// three adapters: write, read, write-then-read with a repeated START that
+// sigrok's decoder sees, NACKs as errno values, refused arguments, speeds
+// set and achieved in bench time, exclusion with the classic exports of
+// another host, the stretch time-out and bus recovery.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <array>
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "tarnwick/i2c.h"
+#include "tests/sim/sigrok_decode.h"
+#include "tests/support/tarnwick_harness.h"
+
+namespace {
+
+struct Adapter {
+  const char* name;
+  int interface;
+  bool bit_banged;
+  harness::Section section;
+};
+
+const harness::Section kCustomLines{
+    "I2C para Gen",
+    {{"SDA IN Port", "379"}, {"SDA IN Bit", "80"}, {"SDA IN Pol", "1"},
+     {"SDA OUT Port", "378"}, {"SDA OUT Bit", "80"}, {"SDA OUT Pol", "1"},
+     {"SCL IN Port", "379"}, {"SCL IN Bit", "8"}, {"SCL IN Pol", "1"},
+     {"SCL OUT Port", "37A"}, {"SCL OUT Bit", "8"}, {"SCL OUT Pol", "0"}}};
+
+const std::array<Adapter, 3> kAdapters{{
+    {"Card", 1, false, {"I2C Card", {{"Nops", "0"}}}},
+    {"Philips", 2, true, {"I2C para", {{"Nops", "0"}}}},
+    {"Custom", 3, true, kCustomLines},
+}};
+
+constexpr std::uint16_t kEeprom = 0x50;   // 24C02 at A0
+constexpr std::uint16_t kNobody = 0x11;
+
+using Transfer = int (*)(int, tarnwick_msg*, int);
+using Speed = long (*)(int, long);
+using Recover = int (*)(int);
+
+tarnwick_msg write_msg(std::uint16_t addr, std::vector<std::uint8_t>& bytes, std::uint16_t flags = 0) {
+  return {addr, flags, static_cast<std::uint16_t>(bytes.size()), bytes.data()};
+}
+tarnwick_msg read_msg(std::uint16_t addr, std::vector<std::uint8_t>& bytes) {
+  return {addr, TARNWICK_M_RD, static_cast<std::uint16_t>(bytes.size()), bytes.data()};
+}
+
+class Transfers : public ::testing::TestWithParam<Adapter> {
+ protected:
+  void load(std::vector<harness::Section> extra = {}) {
+    harness::Ini ini{{"I2C Device", {{"Default", std::to_string(GetParam().interface)}}},
+                     GetParam().section};
+    for (auto& section : extra) {
+      if (section.name == GetParam().section.name) {
+        for (auto& key : section.keys) ini[1].keys.push_back(key);
+      } else {
+        ini.push_back(section);
+      }
+    }
+    env.configure(ini);
+    lib.emplace();
+    transfer = reinterpret_cast<Transfer>(lib->symbol("tarnwick_transfer"));
+    speed = reinterpret_cast<Speed>(lib->symbol("tarnwick_bus_speed"));
+    recover = reinterpret_cast<Recover>(lib->symbol("tarnwick_recover"));
+    ASSERT_TRUE(transfer && speed && recover) << "the transfer interface is not exported";
+  }
+
+  int run(std::vector<tarnwick_msg> msgs) {
+    return transfer(GetParam().interface, msgs.data(), static_cast<int>(msgs.size()));
+  }
+
+  // Bench time in us, from the bench object the port layer loaded.
+  unsigned long long bench_time() {
+    void* bench = dlopen("libdlportio-sim.so.1", RTLD_NOW | RTLD_NOLOAD);
+    if (bench == nullptr) return 0;
+    auto now = reinterpret_cast<unsigned long long (*)()>(dlsym(bench, "SimBenchTime"));
+    const unsigned long long time = now != nullptr ? now() : 0;
+    dlclose(bench);
+    return time;
+  }
+
+  // The trace once the library is unloaded; protocol and timing
+  // violations are its lines that begin with "!".
+  std::vector<std::string> finish() {
+    lib->unload();
+    return env.trace();
+  }
+  static std::vector<std::string> violations(const std::vector<std::string>& trace) {
+    std::vector<std::string> found;
+    for (const auto& line : trace) {
+      if (!line.empty() && line[0] == '!') found.push_back(line);
+    }
+    return found;
+  }
+
+  harness::Environment env;
+  std::optional<harness::Library> lib;
+  Transfer transfer = nullptr;
+  Speed speed = nullptr;
+  Recover recover = nullptr;
+};
+
+TEST_P(Transfers, WriteThenReadBackWithARepeatedStartThatTheBusShows) {
+  const std::string waveform = env.file("bus.vcd");
+  load({{"Simulation", {{"Waveform", waveform}}}});
+  std::vector<std::uint8_t> page{0x10, 0x5A, 0xA5, 0x3C};
+  EXPECT_EQ(run({write_msg(kEeprom, page)}), 1);
+
+  std::vector<std::uint8_t> word{0x10};
+  std::vector<std::uint8_t> back(3, 0);
+  EXPECT_EQ(run({write_msg(kEeprom, word), read_msg(kEeprom, back)}), 2);
+  EXPECT_EQ(back, (std::vector<std::uint8_t>{0x5A, 0xA5, 0x3C}));
+
+  // A read alone goes on from where the last one left the word address.
+  std::vector<std::uint8_t> next(1, 0);
+  EXPECT_EQ(run({read_msg(kEeprom, next)}), 1);
+  EXPECT_EQ(next[0], 0xFF) << "the byte after the three written";
+  EXPECT_EQ(violations(finish()), std::vector<std::string>{});
+
+  if (!tw_test::sigrok_cli_available()) GTEST_SKIP() << tw_test::kNoSigrok;
+  EXPECT_NE(tw_test::sigrok_decode_i2c(waveform)
+                .find("S AW:A0 A DW:10 A Sr AR:A1 A DR:5A A DR:A5 A DR:3C N P"),
+            std::string::npos)
+      << tw_test::sigrok_decode_i2c(waveform);
+}
+
+TEST_P(Transfers, AddressAndDataNotAcknowledgedAreEnxioAndEio) {
+  load({{"Simulation", {{"NACK Byte", "2"}}}});
+  std::vector<std::uint8_t> bytes{0x20, 0x01, 0x02};
+  EXPECT_EQ(run({write_msg(kNobody, bytes)}), -ENXIO);
+  EXPECT_EQ(run({write_msg(kEeprom, bytes)}), -EIO) << "the second data byte is refused";
+  std::vector<std::uint8_t> one(1, 0);
+  EXPECT_EQ(run({read_msg(kEeprom, one)}), 1) << "the bus is usable after both";
+  EXPECT_EQ(violations(finish()), std::vector<std::string>{});
+}
+
+TEST_P(Transfers, BadArgumentsAreRefusedBeforeAnyPortIsTouched) {
+  load();
+  std::vector<std::uint8_t> two(2, 0);
+  const int adapter = GetParam().interface;
+  tarnwick_msg good = write_msg(kEeprom, two);
+  std::vector<tarnwick_msg> many(43, good);
+  struct Case {
+    const char* what;
+    std::vector<tarnwick_msg> msgs;
+    int count;
+    int expected;
+  };
+  const std::vector<Case> cases{
+      {"no messages", {}, 0, -EINVAL},
+      {"43 messages", many, 43, -EINVAL},
+      {"8193 bytes", {{kEeprom, 0, 8193, two.data()}}, 1, -EINVAL},
+      {"no buffer", {{kEeprom, 0, 2, nullptr}}, 1, -EINVAL},
+      {"empty read", {{kEeprom, TARNWICK_M_RD, 0, two.data()}}, 1, -EINVAL},
+      {"8-bit address", {{0xA0, 0, 2, two.data()}}, 1, -EINVAL},
+      {"unknown flag", {{kEeprom, 0x0100, 2, two.data()}}, 1, -EINVAL},
+      {"10-bit address", {{kEeprom, TARNWICK_M_TEN, 2, two.data()}}, 1, -EOPNOTSUPP},
+      {"NOSTART first", {{kEeprom, TARNWICK_M_NOSTART, 2, two.data()}}, 1, -EINVAL},
+      {"NOSTART turning", {good, {kEeprom, TARNWICK_M_RD | TARNWICK_M_NOSTART, 2, two.data()}}, 2,
+       -EINVAL},
+  };
+  for (const Case& c : cases) {
+    std::vector<tarnwick_msg> msgs = c.msgs;
+    EXPECT_EQ(transfer(adapter, msgs.empty() ? nullptr : msgs.data(), c.count), c.expected) << c.what;
+  }
+  EXPECT_EQ(transfer(4, &good, 1), -EINVAL) << "no interface 4";
+  EXPECT_EQ(transfer(-1, &good, 1), -EINVAL);
+  EXPECT_EQ(speed(adapter, -1), -EINVAL);
+  EXPECT_EQ(speed(adapter, 999), -EINVAL) << "below the slowest speed";
+  for (const std::string& line : finish()) {
+    EXPECT_FALSE(line.starts_with("R ") || line.starts_with("W ")) << line;
+  }
+}
+
+TEST_P(Transfers, SpeedIsNeverAboveTheAskedAndTheBusRunsNoFaster) {
+  load();
+  const int adapter = GetParam().interface;
+  EXPECT_EQ(speed(adapter, 0), speed(adapter, 100000)) << "100 kHz is the default";
+  std::vector<std::uint8_t> bytes(33, 0x00);  // word address and 32 bytes
+  for (const long asked : {100000L, 400000L, 50000L, 10000L}) {
+    const long achieved = speed(adapter, asked);
+    EXPECT_GT(achieved, 0) << asked;
+    EXPECT_LE(achieved, asked);
+    EXPECT_EQ(speed(adapter, 0), achieved) << "0 asks without changing";
+    const unsigned long long begun = bench_time();
+    std::vector<std::uint8_t> one(1, 0);
+    ASSERT_EQ(run({write_msg(kEeprom, bytes)}), 1) << asked;
+    const double us = static_cast<double>(bench_time() - begun);
+    const double measured_hz = 9.0 * 34 / (us / 1e6);
+    EXPECT_LE(measured_hz, static_cast<double>(achieved) * 1.001) << asked;
+    EXPECT_GE(measured_hz, static_cast<double>(achieved) * 0.75) << asked << ": far below what it says";
+  }
+  EXPECT_EQ(violations(finish()), std::vector<std::string>{});
+}
+
+TEST_P(Transfers, BusSpeedKeySetsTheDefaultOfThisInterface) {
+  load({{GetParam().section.name, {{"Bus Speed", "10000"}}}});
+  const long achieved = speed(GetParam().interface, 0);
+  EXPECT_LE(achieved, 10000);
+  EXPECT_GE(achieved, GetParam().bit_banged ? 9000 : 1500);
+}
+
+// Another host holds the bus through the classic exports.
+TEST_P(Transfers, ABusThatAnotherHostHoldsIsEbusy) {
+  const std::string ini = env.file("holder.ini");
+  harness::write_ini(ini, {{"I2C Device", {{"Default", std::to_string(GetParam().interface)}}},
+                           GetParam().section,
+                           {"Port IO", {{"Trace", env.file("holder.trace")}}}});
+  harness::ChildProcess holder([ini](harness::ChildProcess::Channel& parent) {
+    if (parent.receive() != "open") return 2;
+    setenv("I2C_INI", ini.c_str(), 1);
+    harness::Library library;
+    library->I2C_Init();
+    parent.send("start " + std::to_string(library->I2C_Start()));
+    if (parent.receive() != "close") return 2;
+    parent.send("stop " + std::to_string(library->I2C_Stop()));
+    return 0;
+  });
+  load();
+  holder.send("open");
+  ASSERT_EQ(holder.receive().value_or("(no answer)"), "start 0");
+  std::vector<std::uint8_t> one(1, 0);
+  EXPECT_EQ(run({read_msg(kEeprom, one)}), -EBUSY);
+  if (GetParam().bit_banged) {
+    EXPECT_EQ(recover(GetParam().interface), -EBUSY);
+  }
+  holder.send("close");
+  EXPECT_EQ(holder.receive().value_or("(no answer)"), "stop 0");
+  EXPECT_EQ(holder.wait(), 0);
+  EXPECT_EQ(run({read_msg(kEeprom, one)}), 1);
+}
+
+TEST_P(Transfers, ContinuedMessagesAndIgnoredNacksOnlyWhereTheBusIsBitBanged) {
+  load();
+  std::vector<std::uint8_t> word{0x30};
+  std::vector<std::uint8_t> data{0x77, 0x66};
+  std::vector<std::uint8_t> nothing{0x00};
+  const int continued = run({write_msg(kEeprom, word), write_msg(kEeprom, data, TARNWICK_M_NOSTART)});
+  const int ignored = run({write_msg(kNobody, nothing, TARNWICK_M_IGNORE_NAK)});
+  if (!GetParam().bit_banged) {
+    EXPECT_EQ(continued, -EOPNOTSUPP);
+    EXPECT_EQ(ignored, -EOPNOTSUPP);
+    EXPECT_EQ(recover(GetParam().interface), -EOPNOTSUPP);
+    return;
+  }
+  EXPECT_EQ(continued, 2);
+  EXPECT_EQ(ignored, 1);
+  std::vector<std::uint8_t> back(2, 0);
+  EXPECT_EQ(run({write_msg(kEeprom, word), read_msg(kEeprom, back)}), 2);
+  EXPECT_EQ(back, data) << "one write across both messages";
+  EXPECT_EQ(recover(GetParam().interface), 0) << "SDA was free";
+  EXPECT_EQ(violations(finish()), std::vector<std::string>{});
+}
+
+TEST_P(Transfers, ABusHeldBusyTimesOutAndRecoveryReportsAStuckDataLine) {
+  if (!GetParam().bit_banged) {
+    load({{"Simulation", {{"Bus Busy", "1"}}}, {GetParam().section.name, {{"Stretch Timeout", "1"}}}});
+  } else {
+    load({{"Simulation", {{"SDA Stuck", "1"}}}, {GetParam().section.name, {{"Stretch Timeout", "1"}}}});
+    EXPECT_EQ(recover(GetParam().interface), -EBUSY);
+  }
+  std::vector<std::uint8_t> one(1, 0);
+  EXPECT_EQ(run({read_msg(kEeprom, one)}), -ETIMEDOUT);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryAdapter, Transfers, ::testing::ValuesIn(kAdapters),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A clock input that never reads high: the master waits the stretch
+// time-out (one SCL read and one delay read per look) and gives up.
+TEST(StretchTimeOut, AClockHeldLowPastTheTimeOutIsEtimedout) {
+  harness::Environment env;
+  harness::Section lines = kCustomLines;
+  for (auto& [key, value] : lines.keys) {
+    if (key == "SCL IN Pol") value = "0";
+  }
+  lines.keys.push_back({"Stretch Timeout", "2"});
+  env.configure({{"I2C Device", {{"Default", "3"}}}, lines});
+  harness::Library lib;
+  auto transfer = reinterpret_cast<Transfer>(lib.symbol("tarnwick_transfer"));
+  std::vector<std::uint8_t> one(1, 0);
+  tarnwick_msg msg = read_msg(kEeprom, one);
+  EXPECT_EQ(transfer(0, &msg, 1), -ETIMEDOUT);
+  lib.unload();
+  int clock_reads = 0;
+  for (const std::string& line : env.trace()) clock_reads += line.starts_with("R 0379") ? 1 : 0;
+  // 2 ms at 1 us per access: 1000 looks, each reading 0379 for SDA and SCL.
+  EXPECT_GE(clock_reads, 1000);
+  EXPECT_LE(clock_reads, 2010);
+}
+
+}  // namespace
