@@ -14,6 +14,8 @@
 
 #include "tarnwick/i2c.h"
 #include "tests/sim/sigrok_decode.h"
+#include "tests/support/child.h"
+#include "tests/support/ini.h"
 #include "tests/support/tarnwick_harness.h"
 
 namespace {
@@ -22,20 +24,22 @@ struct Adapter {
   const char* name;
   int interface;
   bool bit_banged;
-  harness::Section section;
+  test_kit::Section section;
 };
 
-const harness::Section kCustomLines{
-    "I2C para Gen",
-    {{"SDA IN Port", "379"}, {"SDA IN Bit", "80"}, {"SDA IN Pol", "1"},
-     {"SDA OUT Port", "378"}, {"SDA OUT Bit", "80"}, {"SDA OUT Pol", "1"},
-     {"SCL IN Port", "379"}, {"SCL IN Bit", "8"}, {"SCL IN Pol", "1"},
-     {"SCL OUT Port", "37A"}, {"SCL OUT Bit", "8"}, {"SCL OUT Pol", "0"}}};
+// The Custom adapter wired as the Philips adapter, with the clock read
+// back where the Philips adapter has it: status bit 3.
+test_kit::Section custom_lines() {
+  test_kit::Section section{"I2C para Gen", test_kit::custom_wired_like_philips()};
+  section.keys.insert(section.keys.end(),
+                      {{"SCL IN Port", "379"}, {"SCL IN Bit", "8"}, {"SCL IN Pol", "1"}});
+  return section;
+}
 
 const std::array<Adapter, 3> kAdapters{{
     {"Card", 1, false, {"I2C Card", {{"Nops", "0"}}}},
     {"Philips", 2, true, {"I2C para", {{"Nops", "0"}}}},
-    {"Custom", 3, true, kCustomLines},
+    {"Custom", 3, true, custom_lines()},
 }};
 
 constexpr std::uint16_t kEeprom = 0x50;   // 24C02 at A0
@@ -54,8 +58,8 @@ tarnwick_msg read_msg(std::uint16_t addr, std::vector<std::uint8_t>& bytes) {
 
 class Transfers : public ::testing::TestWithParam<Adapter> {
  protected:
-  void load(std::vector<harness::Section> extra = {}) {
-    harness::Ini ini{{"I2C Device", {{"Default", std::to_string(GetParam().interface)}}},
+  void load(std::vector<test_kit::Section> extra = {}) {
+    test_kit::Ini ini{{"I2C Device", {{"Default", std::to_string(GetParam().interface)}}},
                      GetParam().section};
     for (auto& section : extra) {
       if (section.name == GetParam().section.name) {
@@ -210,10 +214,10 @@ TEST_P(Transfers, BusSpeedKeySetsTheDefaultOfThisInterface) {
 // Another host holds the bus through the classic exports.
 TEST_P(Transfers, ABusThatAnotherHostHoldsIsEbusy) {
   const std::string ini = env.file("holder.ini");
-  harness::write_ini(ini, {{"I2C Device", {{"Default", std::to_string(GetParam().interface)}}},
-                           GetParam().section,
-                           {"Port IO", {{"Trace", env.file("holder.trace")}}}});
-  harness::ChildProcess holder([ini](harness::ChildProcess::Channel& parent) {
+  test_kit::write_ini(ini, {{"I2C Device", {{"Default", std::to_string(GetParam().interface)}}},
+                            GetParam().section,
+                            {"Port IO", {{"Trace", env.file("holder.trace")}}}});
+  test_kit::Child holder([ini](test_kit::Channel& parent) {
     if (parent.receive() != "open") return 2;
     setenv("I2C_INI", ini.c_str(), 1);
     harness::Library library;
@@ -233,7 +237,7 @@ TEST_P(Transfers, ABusThatAnotherHostHoldsIsEbusy) {
   }
   holder.send("close");
   EXPECT_EQ(holder.receive().value_or("(no answer)"), "stop 0");
-  EXPECT_EQ(holder.wait(), 0);
+  EXPECT_EQ(holder.exit_status(), 0);
   EXPECT_EQ(run({read_msg(kEeprom, one)}), 1);
 }
 
@@ -277,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(EveryAdapter, Transfers, ::testing::ValuesIn(kAdapters)
 // time-out (one SCL read and one delay read per look) and gives up.
 TEST(StretchTimeOut, AClockHeldLowPastTheTimeOutIsEtimedout) {
   harness::Environment env;
-  harness::Section lines = kCustomLines;
+  test_kit::Section lines = custom_lines();
   for (auto& [key, value] : lines.keys) {
     if (key == "SCL IN Pol") value = "0";
   }
