@@ -9,15 +9,19 @@
 // holding the lock, even after SIGKILL. The threads of a process share one
 // undo record, so a release from another thread balances the wait.
 //
-// Whoever may alter a set may also write its value outright (semctl
-// SETVAL): a 1 with no holder keeps every host off the bus for good, a 0
-// under a holder lets a second host on. So a set is alterable by its owner
-// and its group only, and a set that someone else made, or that lets every
-// user alter it, is refused with one line on standard error that says so,
-// rather than being waited on and read as a busy bus.
+// Every user may read and alter the sets (mode 0666), as every user who may
+// drive a bus must be able to take its lock: on real ports whoever the
+// device nodes or port rights let in, which the library cannot know, and on
+// the bench anyone. That leaves a local user able to write a count outright
+// (semctl SETVAL): a 1 with no holder keeps every host off the bus, a 0
+// under a holder lets a second host on. A lock that any user may take can
+// be held against everyone in any case; these locks keep cooperating hosts
+// apart, as lock files in /var/lock do, and the hardware's own rights keep
+// out those who may not drive it. What a host can tell, it says in one line
+// on standard error instead of passing it off as a busy bus: a set closed
+// to this user, and a count that no host makes.
 #include "platform/bus_semaphore.h"
 
-#include <grp.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <unistd.h>
@@ -38,14 +42,8 @@
 namespace bus_semaphore {
 namespace {
 
-// Read and alter for the owner and the bus group, nothing for others.
-constexpr int kAccessMode = 0660;
-// The bits that would let users outside owner and group alter the count.
-constexpr unsigned kOthersAlter = 0002;
-// The group that may share the bus locks with root: the users who may use
-// the PC's parallel ports, as for /dev/parport*. Where the system has no
-// such group, the creator's own group stays.
-constexpr const char* kBusGroup = "lp";
+// Read and alter for every user: all hosts on the machine share the locks.
+constexpr int kAccessMode = 0666;
 // Each set holds exactly one semaphore.
 constexpr unsigned short kSemaphore = 0;
 
@@ -82,7 +80,7 @@ std::int64_t monotonic_ns() {
 
 // What is wrong with a set, each said at most once per key and process: a
 // host that retries every 100 ms must not fill standard error.
-enum class Problem { foreign, open_to_all, closed, impossible_count };
+enum class Problem { closed, impossible_count };
 
 class Reports {
  public:
@@ -129,16 +127,20 @@ void report(int key, Problem problem, const std::string& what) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(key));
   std::string line = "bus semaphore " + reports().describe(key) + " " + what;
-  if (problem != Problem::closed) {
-    line += std::string("; remove it (ipcrm -S ") + hex + ") and let root or this user make it";
+  if (problem == Problem::impossible_count) {
+    line += std::string("; when no host is on the bus, remove it (ipcrm -S ") + hex +
+            ") and the next host makes it anew";
   }
   portio::stderr_line(line);
 }
 
 void report_closed(int key) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(key));
   report(key, Problem::closed,
-         "is closed to this user: its owner gave this user's groups no right to use it "
-         "(ipcs -s -c shows owner and group)");
+         std::string("is closed to this user: whoever made it gave this user no right to use "
+                     "it (ipcs -s -c shows owner and mode); its owner or root can remove it "
+                     "(ipcrm -S ") + hex + "), and the next host makes it open to all users");
 }
 
 void report_count(int key, int count) {
@@ -149,64 +151,33 @@ void report_count(int key, int count) {
 
 // --------------------------------------------------------- ownership --
 
-bool trusted_user(uid_t uid) { return uid == 0 || uid == getuid(); }
-
-bool bus_group(gid_t& gid) {
-  group entry{};
-  group* found = nullptr;
-  char buffer[4096];
-  if (getgrnam_r(kBusGroup, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) {
-    return false;
-  }
-  gid = found->gr_gid;
-  return true;
-}
-
 // systemd-logind removes the IPC objects of a user who logs out; a lock
 // owned by root outlives every session. The creator keeps its own rights
 // (it stays the creator), and a system that refuses the change still has a
-// working lock, so a failure after creating is not an error. The mode and
-// group go with it, which also closes a set of earlier versions (0666) to
-// others; false when the set could not be changed.
-bool hand_to_root(int id) {
+// working lock, so a failure here is not an error.
+void hand_to_root(int id) {
   semid_ds state{};
   SemctlArg arg{};
   arg.buf = &state;
-  if (semctl(id, kSemaphore, IPC_STAT, arg) != 0) return false;
+  if (semctl(id, kSemaphore, IPC_STAT, arg) != 0) return;
   state.sem_perm.uid = 0;
-  bus_group(state.sem_perm.gid);
+  state.sem_perm.gid = 0;
   state.sem_perm.mode = kAccessMode;
-  return semctl(id, kSemaphore, IPC_SET, arg) == 0;
+  semctl(id, kSemaphore, IPC_SET, arg);
 }
 
-// Whether a set found in the system may serve as a bus lock here: made by
-// root or by this user, owned by one of them, and alterable by nobody but
-// owner and group. A set of root's or this user's that others may alter, as
-// earlier versions made them, is closed to others when this process may
-// (it is its creator, or root). A count above the one holder a host can
-// make is reported, not repaired: nobody can tell whether a host is on the
-// bus, and writing 0 under a holder would let a second host on.
+// Whether a set found in the system can serve as a bus lock here; one that
+// this user may not even look at is named as closed. A count above the one
+// holder a host can make is reported, not repaired: nobody can tell whether
+// a host is on the bus, and writing 0 under a holder would let a second
+// host on. (A set this user may look at but not alter shows at the first
+// wait, which names it the same way.)
 bool acceptable(int id, int key) {
   semid_ds state{};
   SemctlArg arg{};
   arg.buf = &state;
   if (semctl(id, kSemaphore, IPC_STAT, arg) != 0) {
     if (errno == EACCES) report_closed(key);
-    return false;
-  }
-  const ipc_perm& perm = state.sem_perm;
-  if (!trusted_user(perm.cuid) || !trusted_user(perm.uid)) {
-    report(key, Problem::foreign,
-           "was made by uid " + std::to_string(perm.cuid) + " and belongs to uid " +
-               std::to_string(perm.uid) + ", neither root nor this user, who could lock "
-               "the bus or let two hosts on at will: not used");
-    return false;
-  }
-  if ((perm.mode & kOthersAlter) != 0 && !hand_to_root(id)) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(perm.mode & 0777));
-    report(key, Problem::open_to_all,
-           std::string("lets every user set its count (mode ") + mode + "): not used");
     return false;
   }
   const int count = semctl(id, kSemaphore, GETVAL);
