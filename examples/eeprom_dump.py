@@ -10,11 +10,11 @@ Custom adapter; without it the adapter named by key "Default" of section
 "I2C Device" in I2C.INI is used. With no hardware configured the library
 runs on its simulated bench, which has a 24C02 at 0xA0.
 
-The module tarnwick is the one python3 imports (cmake --install or pip
-install put it there); otherwise the one of the prefix this script is
-installed in, or of the source tree beside it. The module finds the
-library: the file named by TARNWICK_LIBRARY, otherwise libtarnwick.so.4
-where the dynamic loader finds it, in the module's prefix, or in the libdir
+The module tarnwick is the one of the prefix this script is installed in;
+otherwise the one python3 imports (cmake --install or pip install put it
+there), or the one of the source tree beside it. The module finds the
+library: the file named by TARNWICK_LIBRARY, otherwise libtarnwick.so.4 of
+the module's prefix, where the dynamic loader finds it, or in the libdir
 that pkg-config gives for tarnwick.
 """
 import glob
@@ -28,16 +28,20 @@ LINE_BYTES = 16
 
 
 def import_tarnwick():
-    try:
-        import tarnwick
-        return tarnwick
-    except ImportError:
-        pass
     here = os.path.dirname(os.path.abspath(__file__))
-    # Installed as PREFIX/share/doc/Tarnwick/examples/eeprom_dump.py.
+    # Installed as PREFIX/share/doc/Tarnwick/examples/eeprom_dump.py: the
+    # module of the same install comes before any other python3 would find.
     prefix = os.path.normpath(os.path.join(here, "..", "..", "..", ".."))
-    places = sorted(glob.glob(os.path.join(prefix, "lib", "python3*", "*-packages")))
-    places.append(os.path.join(here, "..", "python"))  # the source tree
+    own = [place for place in
+           sorted(glob.glob(os.path.join(prefix, "lib", "python3*", "*-packages")))
+           if os.path.isfile(os.path.join(place, "tarnwick", "__init__.py"))]
+    if not own:
+        try:
+            import tarnwick
+            return tarnwick
+        except ImportError:
+            pass
+    places = own + [os.path.join(here, "..", "python")]  # then the source tree
     for place in places:
         if os.path.isfile(os.path.join(place, "tarnwick", "__init__.py")):
             sys.path.insert(0, place)

@@ -13,8 +13,8 @@ I2C_Start, ...) and of library(); they return the library's 16-bit bus
 results unchanged.
 
 The library is the file named by the environment variable TARNWICK_LIBRARY;
-otherwise libtarnwick.so.4 where the dynamic loader finds it, in the prefix
-this module is installed in, in build/default of the source tree it sits in,
+otherwise libtarnwick.so.4 of the prefix this module is installed in, where
+the dynamic loader finds it, in build/default of the source tree it sits in,
 or in the libdir pkg-config gives for tarnwick.
 """
 import collections.abc
@@ -90,15 +90,18 @@ _library = None
 
 def _candidates():
     """Where to look for the library after TARNWICK_LIBRARY, in order."""
-    yield SONAME  # the dynamic loader's own search
     # Installed as PREFIX/lib/python3.../{site,dist}-packages/tarnwick: the
-    # library is in PREFIX/lib or PREFIX/lib/<multiarch>.
+    # library is in PREFIX/lib or PREFIX/lib/<multiarch>. It comes first: a
+    # module belongs with the library of its own install, even where the
+    # loader would find another one (a second install in /usr/local).
     here = os.path.dirname(os.path.abspath(__file__))
-    folder = here
-    for _ in range(5):
-        folder = os.path.dirname(folder)
-        yield from sorted(glob.glob(os.path.join(folder, "lib*", SONAME)))
-        yield from sorted(glob.glob(os.path.join(folder, "lib", "*", SONAME)))
+    if os.path.basename(os.path.dirname(here)) in ("site-packages", "dist-packages"):
+        folder = here
+        for _ in range(5):
+            folder = os.path.dirname(folder)
+            yield from sorted(glob.glob(os.path.join(folder, "lib*", SONAME)))
+            yield from sorted(glob.glob(os.path.join(folder, "lib", "*", SONAME)))
+    yield SONAME  # the dynamic loader's own search
     # In the source tree (python/tarnwick), after scripts/run or scripts/test.
     yield os.path.join(here, "..", "..", "build", "default", "lib", SONAME)
     try:

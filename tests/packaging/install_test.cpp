@@ -249,6 +249,40 @@ TEST_F(Installed, ThePythonModuleSitsInThePrefixsSiteDirectoryAndFindsItsLibrary
   EXPECT_NE(outcome.out.find(prefix), std::string::npos) << outcome.out;
 }
 
+// Another install found first (as /usr/local's is, through the loader's
+// cache and python3's own site directory) does not stand in for the
+// prefix's own module and library.
+TEST_F(Installed, AnotherInstallFoundFirstDoesNotStandInForThePrefixsOwn) {
+  if (tree_is_sanitized()) GTEST_SKIP() << "the system's Python cannot load a sanitizer build";
+  Scratch other;
+  fs::create_directories(other.file("lib"));
+  fs::create_directories(other.file("site/tarnwick"));
+  for (const char* name : {"libtarnwick.so.4", "libdlportio.so.1", "libdlportio-sim.so.1"}) {
+    fs::copy_file(in_prefix(libdir + "/" + name), other.file(std::string("lib/") + name));
+  }
+  other.write("site/tarnwick/__init__.py", "raise SystemExit('the other install was imported')\n");
+  const std::vector<std::string> library_first{"LD_LIBRARY_PATH=" + other.file("lib"),
+                                               "PKG_CONFIG_PATH=/nonexistent", "TARNWICK_LIBRARY"};
+  auto module_first = library_first;
+  module_first.push_back("PYTHONPATH=" + other.file("site"));
+  expect_dump({PYTHON3, in_prefix("share/doc/Tarnwick/examples/eeprom_dump.py")}, module_first);
+
+  std::string site;
+  for (const auto& entry : fs::recursive_directory_iterator(in_prefix("lib"))) {
+    if (entry.path().filename() == "tarnwick") site = entry.path().parent_path().string();
+  }
+  ASSERT_FALSE(site.empty());
+  Scratch scratch;
+  auto environment = scratch.environment();
+  environment.insert(environment.end(), library_first.begin(), library_first.end());
+  environment.push_back("PYTHONPATH=" + site);
+  const Outcome outcome = test_kit::run_program(
+      {{PYTHON3, "-c", "import tarnwick\nprint(tarnwick.library()._name)\n"}, scratch.path(),
+       environment, ""});
+  EXPECT_EQ(outcome.status(), 0) << outcome.err;
+  EXPECT_EQ(outcome.out.rfind(prefix, 0), 0u) << outcome.out;
+}
+
 TEST_F(Installed, AStagedInstallStaysBelowDestdirAndNamesTheFinalPrefix) {
   Scratch scratch;
   struct Case {
