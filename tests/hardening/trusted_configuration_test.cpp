@@ -124,9 +124,6 @@ TEST_F(TrustedConfiguration, RootUsesOnlyAFileThatNobodyElseCouldHavePlacedOrCha
     const std::string before = test_kit::read_file(file);
     const std::string victim_before = test_kit::read_file(victim());
 
-    // Root's bus locks are closed to users outside the bus group: every
-    // run makes locks of its own.
-    environment_.remove_semaphores();
     const auto run = console(c.folder, c.unprivileged);
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_NE(run.out.find("Sent to slave : 0 1 \n"), std::string::npos) << run.out;
@@ -163,6 +160,19 @@ TEST_F(TrustedConfiguration, RootUsesOnlyAFileThatNobodyElseCouldHavePlacedOrCha
       ::unlink(path(named).c_str());
     }
   }
+}
+
+// Where there is no configuration file at all, there is nothing to
+// distrust: root in a folder that others can write hears no word of trust,
+// and the debug record is not written there either.
+TEST_F(TrustedConfiguration, NoFileInAFolderOthersCanWriteIsNoMatterOfTrust) {
+  const auto run = console("sticky", false);
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_NE(run.out.find("Sent to slave : 0 1 \n"), std::string::npos) << run.out;
+  for (const auto& line : test_kit::lines_of(run.err, true)) {
+    EXPECT_NE(line.rfind("tarnwick: ", 0), 0u) << line;
+  }
+  EXPECT_FALSE(exists(path("sticky/I2C.INI")));
 }
 
 }  // namespace

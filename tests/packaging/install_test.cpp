@@ -283,6 +283,28 @@ TEST_F(Installed, AnotherInstallFoundFirstDoesNotStandInForThePrefixsOwn) {
   EXPECT_EQ(outcome.out.rfind(prefix, 0), 0u) << outcome.out;
 }
 
+// A build configured before python3 was installed still installs the
+// module: the install step looks for python3 when it runs.
+TEST_F(Installed, ThePythonModuleComesWithAnInstallWhenPython3CameAfterConfiguring) {
+  Scratch scratch;
+  std::string script = read_file(SOURCE_DIR "/cmake/InstallPython.cmake.in");
+  for (const auto& [name, value] :
+       {std::pair<std::string, std::string>{"@TARNWICK_PYTHON3@", ""}, {"@CMAKE_SOURCE_DIR@", SOURCE_DIR}}) {
+    for (std::size_t at; (at = script.find(name)) != std::string::npos;) script.replace(at, name.size(), value);
+  }
+  scratch.write("InstallPython.cmake", script);
+  const std::string late = scratch.file("late");
+  const Outcome outcome = test_kit::run_program(
+      {{CMAKE_COMMAND, "-DCMAKE_INSTALL_PREFIX=" + late, "-P", scratch.file("InstallPython.cmake")}});
+  ASSERT_EQ(outcome.status(), 0) << outcome.out << outcome.err;
+  bool found = false;
+  for (const auto& entry : fs::recursive_directory_iterator(late)) {
+    found = found || (entry.path().filename() == "__init__.py" &&
+                      entry.path().parent_path().filename() == "tarnwick");
+  }
+  EXPECT_TRUE(found) << "no module below " << late;
+}
+
 TEST_F(Installed, AStagedInstallStaysBelowDestdirAndNamesTheFinalPrefix) {
   Scratch scratch;
   struct Case {

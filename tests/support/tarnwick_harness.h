@@ -70,9 +70,6 @@ class Environment {
   // Empties the trace file. The port layer buffers its lines, so do this
   // only while no library is loaded.
   void clear_trace() const;
-  // Removes the bus semaphores made so far, so that the next process makes
-  // them anew (as its own user, with that user's rights).
-  void remove_semaphores() const { test_kit::remove_bus_semaphores(semaphores_.prefix()); }
 
  private:
   test_kit::ScratchFolder scratch_;
