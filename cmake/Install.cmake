@@ -8,6 +8,7 @@
 #   include/tarnwick/i2c.h                       the transfer interface
 #   bin/sondrel                                  the console
 #   bin/tarnwick-detect, bin/tarnwick-eeprom     the bus scan and EEPROM tool
+#   sbin/tarnwick-i2cdev, man8/tarnwick-i2cdev.8 /dev/i2c-N (with libfuse3)
 #   lib/python3.X/.../tarnwick/                  the Python module
 #   lib/pkgconfig/tarnwick.pc                    pkg-config
 #   lib/cmake/Tarnwick/                          find_package(Tarnwick)
