@@ -4,6 +4,8 @@
 // and settings that is. When the kernel refuses, one line says why and
 // what to do, and from then on every port that was not granted reads 0xFF
 // and drops its writes, as on a bus where nothing answers.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <string>
