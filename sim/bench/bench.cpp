@@ -45,7 +45,8 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
   for (auto& device :
        make_devices(config.devices, config.eeprom_file, parts.warn,
                     DeviceTiming{&parts.bus.clock(),
-                                 static_cast<std::uint32_t>(config.eeprom_write_us)})) {
+                                 static_cast<std::uint32_t>(config.eeprom_write_us),
+                                 static_cast<std::uint32_t>(config.stretch_us)})) {
     parts.bus.attach(std::move(device));
   }
   if (!config.waveform.empty()) {

@@ -33,6 +33,7 @@ struct BenchConfig {
   int access_time_us = 1;              // "Access Time": bench us per port access
   bool wall_clock = true;              // "Wall Clock": pauses count as wall time
   int eeprom_write_us = 5000;          // "EEPROM Write Time": write cycle in us
+  int stretch_us = 50;                 // "Stretch Time": an MCU slave's clock stretch in us
 
   // Reads the section from the configuration file; missing keys keep the
   // defaults above. Problems are described through `warn`, one line each.

@@ -136,6 +136,8 @@ BenchConfig BenchConfig::load(const Warn& warn) {
   section.flag("Wall Clock", config.wall_clock);
   section.count("EEPROM Write Time", config.eeprom_write_us,
                 "a decimal count of microseconds of 0 or more");
+  section.count("Stretch Time", config.stretch_us,
+                "a decimal count of microseconds of 0 or more");
   return config;
 }
 

@@ -44,6 +44,11 @@ class Device {
   virtual std::uint8_t on_read() = 0;
   // A STOP appeared on the bus (told to every device).
   virtual void on_stop() {}
+  // Bench us the device holds SCL low after each byte and after each
+  // acknowledge while it is addressed (clock stretching, as a
+  // microcontroller slave does while its firmware handles the byte); 0 for
+  // a part that keeps pace with any clock.
+  virtual std::uint32_t stretch_us() const { return 0; }
 };
 
 class Bus {
@@ -102,8 +107,11 @@ class Bus {
   // What master `id` does with the lines: true releases, false pulls low.
   void drive(int id, bool sda, bool scl);
   // The levels on the bus now: every master, slave and fault wired-AND.
+  // SCL reads low while a slave stretches it, whoever released it.
   bool sda() const { return sda_; }
   bool scl() const { return scl_; }
+  // A slave holds SCL low right now.
+  bool clock_stretched() const { return slave_scl_low_; }
 
   // A fault that holds SDA low whatever anyone drives.
   void hold_sda_low(bool held);
@@ -118,8 +126,12 @@ class Bus {
   std::uint64_t bytes_without_edges() const { return bytes_without_edges_; }
 
   // ---- observation ----
-  // One port access: bench time advances (see BenchClock).
-  void tick() { clock_.tick(); }
+  // One port access: bench time advances (see BenchClock), and a slave
+  // whose stretch is over lets SCL go before the access is served.
+  void tick() {
+    clock_.tick();
+    if (clock_.now() >= stretch_until_) end_stretch();
+  }
   // Bench time in us.
   std::uint64_t time() const { return clock_.now(); }
   BenchClock& clock() { return clock_; }
@@ -156,6 +168,11 @@ class Bus {
   void begin_frame(Phase phase);
   void address_received();
   void check_condition_placement(const char* condition);
+  void stretch_if_slave_does();
+  [[gnu::noinline]] void end_stretch();
+  bool byte_face_alone_on_scl() const {
+    return !slave_scl_low_ && scl_pulls_ == (byte_master_.scl_low ? 1u : 0u);
+  }
   void report(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   // A byte of the byte face as the line steps it takes, so that it can
@@ -173,12 +190,16 @@ class Bus {
     std::uint8_t value = 0;
     bool acked = false;
     bool lost = false;
+    bool condition = false;  // holds a START or STOP that waits for SCL
     void add(bool sda, bool scl, Check check = Check::none) {
       steps[static_cast<std::size_t>(count++)] = Step{sda, scl, check};
     }
   };
-  void new_program();
+  void new_program(int steps = 0);
   void run_program(bool forced);
+  bool behind_stretch() const { return slave_scl_low_ || (byte_waiting() && program_.condition); }
+  void queue_condition(bool start);
+  LineMaster planned_lines() const;
   std::uint64_t stamp() const { return edge_at_ > clock_.now() ? edge_at_ : clock_.now(); }
 
   // Byte-face helpers: one edge each.
@@ -200,6 +221,12 @@ class Bus {
   unsigned scl_pulls_ = 0;
   bool slave_sda_low_ = false;
   bool sda_held_ = false;
+  // Clock stretching: the addressed slave holds SCL low until this bench
+  // time (never, while nobody stretches).
+  static constexpr std::uint64_t kNoStretch = ~std::uint64_t{0};
+  bool slave_scl_low_ = false;
+  std::uint64_t stretch_until_ = kNoStretch;
+  bool stretchers_ = false;  // a device that stretches is attached
   std::vector<LineMaster> line_masters_;
   LineMaster byte_master_;
 
