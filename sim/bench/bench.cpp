@@ -49,6 +49,8 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
                                  static_cast<std::uint32_t>(config.stretch_us)})) {
     parts.bus.attach(std::move(device));
   }
+  // Stranded before the waveform begins: the recording opens on SDA low.
+  parts.bus.strand_slave(static_cast<unsigned>(config.stranded_clocks));
   if (!config.waveform.empty()) {
     std::string error;
     if (auto waveform = Waveform::open(config.waveform, &error)) {

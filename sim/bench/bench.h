@@ -34,6 +34,7 @@ struct BenchConfig {
   bool wall_clock = true;              // "Wall Clock": pauses count as wall time
   int eeprom_write_us = 5000;          // "EEPROM Write Time": write cycle in us
   int stretch_us = 50;                 // "Stretch Time": an MCU slave's clock stretch in us
+  int stranded_clocks = 0;             // "Stranded Slave": clocks until it lets SDA go
 
   // Reads the section from the configuration file; missing keys keep the
   // defaults above. Problems are described through `warn`, one line each.

@@ -88,10 +88,11 @@ class SectionReader {
     reject(key, *value, "0 or 1", target ? "1" : "0");
   }
 
-  void count(const char* key, int& target, const char* meaning, std::uint32_t least = 0) {
+  void count(const char* key, int& target, const char* meaning, std::uint32_t least = 0,
+             std::uint32_t most = 0x7FFFFFFF) {
     const auto value = value_of(key);
     if (!value) return;
-    if (const auto number = scan::whole_number(*value, {.base = 10, .max = 0x7FFFFFFF});
+    if (const auto number = scan::whole_number(*value, {.base = 10, .max = most});
         number && *number >= least) {
       target = static_cast<int>(*number);
       return;
@@ -138,6 +139,8 @@ BenchConfig BenchConfig::load(const Warn& warn) {
                 "a decimal count of microseconds of 0 or more");
   section.count("Stretch Time", config.stretch_us,
                 "a decimal count of microseconds of 0 or more");
+  section.count("Stranded Slave", config.stranded_clocks,
+                "a decimal count of clocks from 0 to 9", 0, 9);
   return config;
 }
 

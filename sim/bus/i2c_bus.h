@@ -115,6 +115,12 @@ class Bus {
 
   // A fault that holds SDA low whatever anyone drives.
   void hold_sda_low(bool held);
+  // A fault: a slave stranded mid-read by a master reset, driving a 0 on SDA
+  // with SCL high, which reads high again only once the master has made
+  // `clocks` (1 to 9) SCL pulses: the slave's byte (all 0) is then clocked
+  // out and the pulse's high is the acknowledge slot (see
+  // stranded_slave.cpp). 0 strands nothing.
+  void strand_slave(unsigned clocks);
   // A fault in every slave: each refuses (NACKs) the n-th data byte written
   // to it after its address, counted from 1, and then ignores the rest of
   // the transfer until the next START or STOP. 0 turns it off.
