@@ -130,15 +130,14 @@ void Bus::abandon_unfinished_read(const char* condition) {
   settle();
 }
 
-// The edges of a byte matter only to a waveform, to another master or a
-// fault on the same wires (clock stretching by a master or a slave, a line
-// held low, a condition in the wrong place), or when the slaves are
-// somewhere inside a frame.
-// Between two frames, with the controller alone on the lines, its nine
+// The edges of a byte matter only to a waveform, to the timing checker, to
+// another master or a fault on the same wires (clock stretching by a
+// master or a slave, a line held low, a condition in the wrong place), or
+// when the slaves are somewhere inside a frame. Between two frames, with the controller alone on the lines, its nine
 // clocks end the same way every time: the receiver has taken the byte and
 // answered it, and the ninth clock has fallen.
 bool Bus::edges_unobserved() const {
-  return !every_edge_ && !waveform_ && !sda_held_ && !stretchers_ && clocks_ == 0 &&
+  return !every_edge_ && !waveform_ && !timing_ && !sda_held_ && !stretchers_ && clocks_ == 0 &&
          sda_pulls_ == (byte_master_.sda_low ? 1u : 0u) &&
          scl_pulls_ == (byte_master_.scl_low ? 1u : 0u);
 }

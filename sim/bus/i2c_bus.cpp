@@ -28,6 +28,7 @@ Device* Bus::device_at(std::uint8_t address) const {
 void Bus::record_waveform(std::unique_ptr<Waveform> waveform) {
   if (waveform_) waveform_->finish(stamp());
   waveform_ = std::move(waveform);
+  if (waveform_ && timing_) waveform_->add_timing_marker();
   if (waveform_) waveform_->begin(scl_, sda_);
 }
 
@@ -134,10 +135,15 @@ void Bus::settle() {
     if (want_scl == scl_ && want_sda == sda_) break;
     if (want_scl != scl_ && (!want_scl || want_sda == sda_)) {
       scl_ = want_scl;
+      if (timing_) {
+        if (scl_) timing_->scl_rose(stamp());
+        else timing_->scl_fell(stamp());
+      }
       if (scl_) clock_rose();
       else clock_fell();
     } else {
       sda_ = want_sda;
+      if (timing_) timing_sda_edge();
       if (scl_) {
         if (sda_) stop_seen();
         else start_seen();
@@ -147,6 +153,7 @@ void Bus::settle() {
   if (waveform_ && (scl_ != was_scl || sda_ != was_sda)) {
     waveform_->change(stamp(), scl_, sda_);
   }
+  if (timing_marked_) mark_timing();
 }
 
 void Bus::clock_rose() {
@@ -171,6 +178,13 @@ void Bus::clock_rose() {
 
 void Bus::clock_fell() {
   if (phase_ == Phase::idle) return;
+  if (strict_broken_) {
+    // A slave that misread the clock is out of step with the master: it
+    // lets go and waits for the next START or STOP.
+    strict_broken_ = false;
+    phase_ = Phase::ignoring;
+    slave_sda_low_ = false;
+  }
   if (clocks_ == 8) {
     eighth_bit_over();
     stretch_if_slave_does();
@@ -278,6 +292,7 @@ void Bus::start_seen() {
 
 void Bus::stop_seen() {
   check_condition_placement("STOP");
+  strict_broken_ = false;  // the transfer is over: nothing is left to fail
   busy_ = false;
   for (auto& device : devices_) device->on_stop();
   if (roaming_ != nullptr) roaming_->on_stop();

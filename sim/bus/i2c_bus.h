@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "sim/bus/bench_clock.h"
+#include "sim/bus/timing_check.h"
 
 namespace sim {
 
@@ -148,6 +149,24 @@ class Bus {
   void on_violation(std::function<void(std::string_view)> sink);
   std::uint64_t violations() const { return violations_; }
 
+  // ---- timing ----
+  // Measures every phase of the bus against the I2C-bus standard's
+  // minimums for `mode` (see TimingCheck); off, the bus measures nothing.
+  // Each phase too short is one line, beginning with "! timing:", to the
+  // timing sink (or, without one, the violation sink) and a mark on the
+  // waveform's `timing` wire at its edge (when the recording began after
+  // this call). Strict, the transfer it happened in fails as it
+  // would on wires the slaves misread: from the next fall of SCL on, the
+  // addressed slave lets go of SDA and ignores the rest until a START or
+  // STOP, so it NACKs what is written and what is read reads FF.
+  void check_timing(TimingMode mode, bool strict);
+  void on_timing_violation(std::function<void(TimingParameter, std::string_view)> sink);
+  std::uint64_t timing_violations() const { return timing_violations_; }
+  std::uint64_t timing_violations(TimingParameter parameter) const {
+    return timing_counts_[static_cast<std::size_t>(parameter)];
+  }
+  TimingMode timing_mode() const { return timing_ ? timing_->mode() : TimingMode::off; }
+
  private:
   // Where the slave side of the bus stands within a transfer.
   enum class Phase : std::uint8_t {
@@ -175,6 +194,9 @@ class Bus {
   void address_received();
   void check_condition_placement(const char* condition);
   void stretch_if_slave_does();
+  void timing_violated(const TimingViolation& violation);
+  void timing_sda_edge();
+  void mark_timing();
   [[gnu::noinline]] void end_stretch();
   bool byte_face_alone_on_scl() const {
     return !slave_scl_low_ && scl_pulls_ == (byte_master_.scl_low ? 1u : 0u);
@@ -256,6 +278,14 @@ class Bus {
   unsigned bytes_taken_ = 0;   // data bytes since the address, up to that one
   bool every_edge_ = false;
   std::uint64_t bytes_without_edges_ = 0;
+
+  std::unique_ptr<TimingCheck> timing_;
+  bool timing_strict_ = false;
+  bool strict_broken_ = false;  // a violation waits to end the transfer at the next fall
+  std::uint64_t timing_violations_ = 0;
+  std::array<std::uint64_t, kTimingParameters> timing_counts_{};
+  std::function<void(TimingParameter, std::string_view)> timing_sink_;
+  bool timing_marked_ = false;  // the waveform marks the edge once it is recorded
 
   std::unique_ptr<Waveform> waveform_;
   std::function<void(std::string_view)> violation_sink_;
