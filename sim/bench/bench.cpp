@@ -35,7 +35,7 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
   if (!warn) warn = [](std::string_view) {};
   parts_ = std::make_unique<Parts>(config, std::move(warn));
   Parts& parts = *parts_;
-  if (violation) parts.bus.on_violation(std::move(violation));
+  if (violation) parts.bus.on_violation(violation);
   parts.bus.clock().configure(static_cast<std::uint32_t>(config.access_time_us),
                               config.wall_clock);
   if (config.nack_byte > 0) {
@@ -45,9 +45,23 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
   for (auto& device :
        make_devices(config.devices, config.eeprom_file, parts.warn,
                     DeviceTiming{&parts.bus.clock(),
-                                 static_cast<std::uint32_t>(config.eeprom_write_us)})) {
+                                 static_cast<std::uint32_t>(config.eeprom_write_us),
+                                 static_cast<std::uint32_t>(config.stretch_us)})) {
     parts.bus.attach(std::move(device));
   }
+  if (config.timing_check != TimingMode::off) {
+    parts.bus.check_timing(config.timing_check, config.timing_strict);
+    parts.bus.on_timing_violation([&parts, trace = violation](TimingParameter parameter,
+                                                                std::string_view line) {
+      if (trace) trace(line);
+      if (parts.bus.timing_violations(parameter) == 1) {
+        parts.warn(std::string(line.substr(2)) + "; later " +
+                   std::string(timing_symbol(parameter)) + " violations are counted");
+      }
+    });
+  }
+  // Stranded before the waveform begins: the recording opens on SDA low.
+  parts.bus.strand_slave(static_cast<unsigned>(config.stranded_clocks));
   if (!config.waveform.empty()) {
     std::string error;
     if (auto waveform = Waveform::open(config.waveform, &error)) {
@@ -76,7 +90,20 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
 
 // The bus closes its waveform, and the EEPROM has saved each page as it
 // was programmed.
-Bench::~Bench() = default;
+Bench::~Bench() {
+  const Bus& bus = parts_->bus;
+  if (bus.timing_violations() == 0) return;
+  std::string counts;
+  for (std::size_t index = 0; index < kTimingParameters; ++index) {
+    const auto parameter = static_cast<TimingParameter>(index);
+    if (bus.timing_violations(parameter) == 0) continue;
+    counts += (counts.empty() ? "" : ", ") + std::string(timing_symbol(parameter)) + " " +
+              std::to_string(bus.timing_violations(parameter));
+  }
+  parts_->warn("timing: " + std::to_string(bus.timing_violations()) + " violations of " +
+               std::string(timing_mode_name(bus.timing_mode())) + " on the bench bus (" +
+               counts + ")");
+}
 
 Bus& Bench::bus() { return *bus_; }
 

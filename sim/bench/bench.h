@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "sim/bus/timing_check.h"
 #include "sim/devices/device_list.h"
 
 namespace sim {
@@ -33,6 +34,10 @@ struct BenchConfig {
   int access_time_us = 1;              // "Access Time": bench us per port access
   bool wall_clock = true;              // "Wall Clock": pauses count as wall time
   int eeprom_write_us = 5000;          // "EEPROM Write Time": write cycle in us
+  int stretch_us = 50;                 // "Stretch Time": an MCU slave's clock stretch in us
+  int stranded_clocks = 0;             // "Stranded Slave": clocks until it lets SDA go
+  TimingMode timing_check = TimingMode::off;  // "Timing Check": off, standard or fast
+  bool timing_strict = false;          // "Timing Strict": a violation fails the transfer
 
   // Reads the section from the configuration file; missing keys keep the
   // defaults above. Problems are described through `warn`, one line each.
@@ -43,11 +48,15 @@ class Bench {
  public:
   // `warn` receives one line per configuration problem (bad device entry);
   // `violation` receives the bus's protocol-violation lines.
-  // Either may be empty.
+  // Either may be empty. With the timing checker on, every timing violation
+  // goes to `violation` too, and `warn` receives the first one of each
+  // parameter and, when the bench powers down, one line that counts them
+  // all: at most nine lines however many there were.
   Bench(const BenchConfig& config,
         std::function<void(std::string_view)> warn,
         std::function<void(std::string_view)> violation);
-  // Closes the waveform; the EEPROM file is up to date at every STOP.
+  // Closes the waveform; the EEPROM file is up to date at every STOP. The
+  // timing checker's count goes to `warn`.
   ~Bench();
   Bench(const Bench&) = delete;
   Bench& operator=(const Bench&) = delete;

@@ -19,6 +19,9 @@ namespace {
 constexpr const char* kSection = "Simulation";
 constexpr std::size_t kValueSize = 1024;  // a device list or a path
 
+// "Timing Check", in the order of TimingMode.
+constexpr std::array<std::string_view, 3> kTimingModes{"off", "standard", "fast"};
+
 using Warn = std::function<void(std::string_view)>;
 
 std::string trimmed(const std::string& text) {
@@ -88,10 +91,27 @@ class SectionReader {
     reject(key, *value, "0 or 1", target ? "1" : "0");
   }
 
-  void count(const char* key, int& target, const char* meaning, std::uint32_t least = 0) {
+  // One of `names` in any letter case; `target` becomes its index.
+  template <std::size_t N>
+  void choice(const char* key, int& target, const std::array<std::string_view, N>& names,
+              const char* meaning) {
     const auto value = value_of(key);
     if (!value) return;
-    if (const auto number = scan::whole_number(*value, {.base = 10, .max = 0x7FFFFFFF});
+    const std::string text = trimmed(*value);
+    for (std::size_t index = 0; index < N; ++index) {
+      if (scan::equal_ignoring_case(names[index], text)) {
+        target = static_cast<int>(index);
+        return;
+      }
+    }
+    reject(key, *value, meaning, std::string(names[static_cast<std::size_t>(target)]));
+  }
+
+  void count(const char* key, int& target, const char* meaning, std::uint32_t least = 0,
+             std::uint32_t most = 0x7FFFFFFF) {
+    const auto value = value_of(key);
+    if (!value) return;
+    if (const auto number = scan::whole_number(*value, {.base = 10, .max = most});
         number && *number >= least) {
       target = static_cast<int>(*number);
       return;
@@ -136,6 +156,14 @@ BenchConfig BenchConfig::load(const Warn& warn) {
   section.flag("Wall Clock", config.wall_clock);
   section.count("EEPROM Write Time", config.eeprom_write_us,
                 "a decimal count of microseconds of 0 or more");
+  section.count("Stretch Time", config.stretch_us,
+                "a decimal count of microseconds of 0 or more");
+  section.count("Stranded Slave", config.stranded_clocks,
+                "a decimal count of clocks from 0 to 9", 0, 9);
+  int timing = static_cast<int>(config.timing_check);
+  section.choice("Timing Check", timing, kTimingModes, "off, standard or fast");
+  config.timing_check = static_cast<TimingMode>(timing);
+  section.flag("Timing Strict", config.timing_strict);
   return config;
 }
 

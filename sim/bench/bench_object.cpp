@@ -80,6 +80,10 @@ unsigned long long SimBenchViolations(void) {
   return sim::bench != nullptr ? sim::bench->bus().violations() : 0;
 }
 
+unsigned long long SimBenchTimingViolations(void) {
+  return sim::bench != nullptr ? sim::bench->bus().timing_violations() : 0;
+}
+
 void SimBenchRestart(void) {
   if (sim::bench != nullptr) {
     sim::power_down();

@@ -1,6 +1,8 @@
 // The simulated PC parallel port with a passive I2C adapter on it, wired as
 // the Philips adapter expects: data bit 7 set pulls SDA low, control bit 3
-// set releases SCL, status bit 7 reads SDA back.
+// set releases SCL, status bit 7 reads SDA back and status bit 3 SCL (where
+// the Linux kernel's i2c-parport reads it for this adapter), so a master
+// that releases SCL sees it low while a slave stretches the clock.
 #pragma once
 
 #include <cstdint>

@@ -26,6 +26,11 @@ SIM_BENCH_API unsigned long long SimBenchTime(void);
 /* Protocol violations its bus has noticed since it last powered up. */
 SIM_BENCH_API unsigned long long SimBenchViolations(void);
 
+/* Phases of the bus that were shorter than the I2C-bus standard allows
+ * ([Simulation] Timing Check) since it last powered up; 0 with the checker
+ * off. */
+SIM_BENCH_API unsigned long long SimBenchTimingViolations(void);
+
 /* Powers the running bench down (waveform closed, EEPROM contents saved)
  * and up again with section "Simulation" read anew; nothing when it is not
  * running, since it reads its settings when it starts. */

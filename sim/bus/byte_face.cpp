@@ -29,10 +29,58 @@ void Bus::byte_release_scl(bool sda) {
 }
 
 // A byte still waiting for SCL is finished first, clock held or not: the
-// controller was told to go on without waiting for it.
-void Bus::new_program() {
+// controller was told to go on without waiting for it. Behind a START or
+// STOP that waits for a slave's stretched clock the next `steps` are queued
+// instead, as the controller's clock generator makes them in turn.
+void Bus::new_program(int steps) {
+  if (byte_waiting() && program_.condition &&
+      program_.count - program_.at + steps <= static_cast<int>(program_.steps.size())) {
+    Program rest;
+    rest.condition = true;
+    for (int at = program_.at; at < program_.count; ++at) {
+      rest.steps[static_cast<std::size_t>(rest.count++)] =
+          program_.steps[static_cast<std::size_t>(at)];
+    }
+    program_ = rest;
+    return;
+  }
   finish_byte();
   program_ = Program{};
+}
+
+// Where the byte face's lines stand once what it has queued is done.
+Bus::LineMaster Bus::planned_lines() const {
+  if (!byte_waiting()) return byte_master_;
+  const Step& last = program_.steps[static_cast<std::size_t>(program_.count - 1)];
+  return LineMaster{!last.sda, !last.scl};
+}
+
+// A START or STOP while a slave stretches SCL: the controller synchronises
+// its clock for conditions as for bits, so the condition waits for the
+// clock and goes on when the slave lets go.
+void Bus::queue_condition(bool start) {
+  if (!byte_waiting()) abandon_unfinished_read(start ? "START" : "STOP");
+  new_program(5);
+  const LineMaster at = planned_lines();
+  Program& p = program_;
+  p.condition = true;
+  if (start) {
+    if (at.scl_low) {
+      p.add(true, false);
+    } else if (at.sda_low) {
+      p.add(false, false);
+      p.add(true, false);
+    }
+    p.add(true, true);
+    p.add(false, true);
+    p.add(false, false);
+  } else {
+    if (!at.scl_low && !at.sda_low) return;
+    if (at.scl_low) p.add(false, false);
+    p.add(false, true);
+    p.add(true, true);
+  }
+  run_program(false);
 }
 
 void Bus::run_program(bool forced) {
@@ -82,14 +130,14 @@ void Bus::abandon_unfinished_read(const char* condition) {
   settle();
 }
 
-// The edges of a byte matter only to a waveform, to another master or a
-// fault on the same wires (clock stretching, a line held low, a condition
-// in the wrong place), or when the slaves are somewhere inside a frame.
-// Between two frames, with the controller alone on the lines, its nine
+// The edges of a byte matter only to a waveform, to the timing checker, to
+// another master or a fault on the same wires (clock stretching by a
+// master or a slave, a line held low, a condition in the wrong place), or
+// when the slaves are somewhere inside a frame. Between two frames, with the controller alone on the lines, its nine
 // clocks end the same way every time: the receiver has taken the byte and
 // answered it, and the ninth clock has fallen.
 bool Bus::edges_unobserved() const {
-  return !every_edge_ && !waveform_ && !sda_held_ && clocks_ == 0 &&
+  return !every_edge_ && !waveform_ && !timing_ && !sda_held_ && !stretchers_ && clocks_ == 0 &&
          sda_pulls_ == (byte_master_.sda_low ? 1u : 0u) &&
          scl_pulls_ == (byte_master_.scl_low ? 1u : 0u);
 }
@@ -127,6 +175,7 @@ std::uint8_t Bus::read_at_once(bool ack) {
 }
 
 void Bus::start() {
+  if (behind_stretch()) return queue_condition(true);
   finish_byte();
   abandon_unfinished_read("START");
   if (byte_master_.scl_low) {
@@ -142,7 +191,7 @@ void Bus::start() {
 }
 
 bool Bus::write(std::uint8_t byte) {
-  new_program();
+  new_program(28);
   if (!slave_sda_low_ && edges_unobserved() &&
       (phase_ == Phase::address || phase_ == Phase::master_writes ||
        phase_ == Phase::ignoring)) {
@@ -150,7 +199,8 @@ bool Bus::write(std::uint8_t byte) {
     return program_.acked;
   }
   Program& p = program_;
-  if (!byte_master_.scl_low) p.add(!byte_master_.sda_low, false);
+  const LineMaster at = planned_lines();
+  if (!at.scl_low) p.add(!at.sda_low, false);
   for (int bit = 7; bit >= 0; --bit) {
     const bool sda = ((byte >> bit) & 1) != 0;
     p.add(sda, false);
@@ -165,13 +215,14 @@ bool Bus::write(std::uint8_t byte) {
 }
 
 std::uint8_t Bus::read(bool ack) {
-  new_program();
+  new_program(22);
   if (phase_ == Phase::slave_sends && master_acked_ && edges_unobserved()) {
     program_.value = read_at_once(ack);
     return program_.value;
   }
   Program& p = program_;
-  if (!byte_master_.scl_low) p.add(!byte_master_.sda_low, false);
+  const LineMaster at = planned_lines();
+  if (!at.scl_low) p.add(!at.sda_low, false);
   p.add(true, false);
   for (int bit = 0; bit < 8; ++bit) {
     p.add(true, true, Check::bit_in);
@@ -186,6 +237,7 @@ std::uint8_t Bus::read(bool ack) {
 }
 
 void Bus::stop() {
+  if (behind_stretch()) return queue_condition(false);
   finish_byte();
   if (!byte_master_.scl_low && !byte_master_.sda_low) return;
   abandon_unfinished_read("STOP");

@@ -17,6 +17,7 @@ void Bus::attach(std::unique_ptr<Device> device) {
   if (!device) return;
   Device*& slot = by_address_[device->address() >> 1];
   if (slot == nullptr) slot = device.get();
+  if (device->stretch_us() != 0) stretchers_ = true;
   devices_.push_back(std::move(device));
 }
 
@@ -27,6 +28,7 @@ Device* Bus::device_at(std::uint8_t address) const {
 void Bus::record_waveform(std::unique_ptr<Waveform> waveform) {
   if (waveform_) waveform_->finish(stamp());
   waveform_ = std::move(waveform);
+  if (waveform_ && timing_) waveform_->add_timing_marker();
   if (waveform_) waveform_->begin(scl_, sda_);
 }
 
@@ -63,9 +65,28 @@ void Bus::drive(int id, bool sda, bool scl) {
   if (id < 0 || static_cast<std::size_t>(id) >= line_masters_.size()) return;
   set_master(line_masters_[static_cast<std::size_t>(id)], sda, scl);
   // A byte of the byte face that waits for SCL goes on once it is free.
-  if (byte_waiting() && !program_running_ && scl_pulls_ == (byte_master_.scl_low ? 1u : 0u)) {
-    run_program(false);
-  }
+  if (byte_waiting() && !program_running_ && byte_face_alone_on_scl()) run_program(false);
+}
+
+// A slave stretches where its firmware has work: after the eighth clock it
+// takes the byte (or has matched its address) and decides its answer; after
+// the ninth it stores the byte or loads the next one to send. A slave that
+// was NACKed, or refused a byte, is no longer in the transfer.
+void Bus::stretch_if_slave_does() {
+  if (selected_ == nullptr || phase_ == Phase::ignoring || phase_ == Phase::idle) return;
+  const std::uint32_t us = selected_->stretch_us();
+  if (us == 0) return;
+  slave_scl_low_ = true;
+  stretch_until_ = stamp() + us;
+}
+
+// The slave lets SCL go: the clock rises now if no master holds it, and a
+// byte of the byte face that waited for it goes on (clock synchronisation).
+void Bus::end_stretch() {
+  stretch_until_ = kNoStretch;
+  slave_scl_low_ = false;
+  settle();
+  if (byte_waiting() && !program_running_ && byte_face_alone_on_scl()) run_program(false);
 }
 
 // The fault is a wire shorted to ground, or freed again, not a master: the
@@ -109,15 +130,20 @@ void Bus::settle() {
   const bool was_scl = scl_;
   const bool was_sda = sda_;
   for (;;) {
-    const bool want_scl = scl_pulls_ == 0;
+    const bool want_scl = scl_pulls_ == 0 && !slave_scl_low_;
     const bool want_sda = sda_pulls_ == 0 && !slave_sda_low_ && !sda_held_;
     if (want_scl == scl_ && want_sda == sda_) break;
     if (want_scl != scl_ && (!want_scl || want_sda == sda_)) {
       scl_ = want_scl;
+      if (timing_) {
+        if (scl_) timing_->scl_rose(stamp());
+        else timing_->scl_fell(stamp());
+      }
       if (scl_) clock_rose();
       else clock_fell();
     } else {
       sda_ = want_sda;
+      if (timing_) timing_sda_edge();
       if (scl_) {
         if (sda_) stop_seen();
         else start_seen();
@@ -127,6 +153,7 @@ void Bus::settle() {
   if (waveform_ && (scl_ != was_scl || sda_ != was_sda)) {
     waveform_->change(stamp(), scl_, sda_);
   }
+  if (timing_marked_) mark_timing();
 }
 
 void Bus::clock_rose() {
@@ -151,10 +178,19 @@ void Bus::clock_rose() {
 
 void Bus::clock_fell() {
   if (phase_ == Phase::idle) return;
+  if (strict_broken_) {
+    // A slave that misread the clock is out of step with the master: it
+    // lets go and waits for the next START or STOP.
+    strict_broken_ = false;
+    phase_ = Phase::ignoring;
+    slave_sda_low_ = false;
+  }
   if (clocks_ == 8) {
     eighth_bit_over();
+    stretch_if_slave_does();
   } else if (clocks_ == 9) {
     frame_over();
+    stretch_if_slave_does();
   } else if (phase_ == Phase::slave_sends && clocks_ >= 1) {
     slave_sda_low_ = ((shift_out_ >> (8 - clocks_ - 1)) & 1) == 0;
   }
@@ -256,6 +292,7 @@ void Bus::start_seen() {
 
 void Bus::stop_seen() {
   check_condition_placement("STOP");
+  strict_broken_ = false;  // the transfer is over: nothing is left to fail
   busy_ = false;
   for (auto& device : devices_) device->on_stop();
   if (roaming_ != nullptr) roaming_->on_stop();

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "sim/bus/bench_clock.h"
+#include "sim/bus/timing_check.h"
 
 namespace sim {
 
@@ -44,6 +45,11 @@ class Device {
   virtual std::uint8_t on_read() = 0;
   // A STOP appeared on the bus (told to every device).
   virtual void on_stop() {}
+  // Bench us the device holds SCL low after each byte and after each
+  // acknowledge while it is addressed (clock stretching, as a
+  // microcontroller slave does while its firmware handles the byte); 0 for
+  // a part that keeps pace with any clock.
+  virtual std::uint32_t stretch_us() const { return 0; }
 };
 
 class Bus {
@@ -102,11 +108,20 @@ class Bus {
   // What master `id` does with the lines: true releases, false pulls low.
   void drive(int id, bool sda, bool scl);
   // The levels on the bus now: every master, slave and fault wired-AND.
+  // SCL reads low while a slave stretches it, whoever released it.
   bool sda() const { return sda_; }
   bool scl() const { return scl_; }
+  // A slave holds SCL low right now.
+  bool clock_stretched() const { return slave_scl_low_; }
 
   // A fault that holds SDA low whatever anyone drives.
   void hold_sda_low(bool held);
+  // A fault: a slave stranded mid-read by a master reset, driving a 0 on SDA
+  // with SCL high, which reads high again only once the master has made
+  // `clocks` (1 to 9) SCL pulses: the slave's byte (all 0) is then clocked
+  // out and the pulse's high is the acknowledge slot (see
+  // stranded_slave.cpp). 0 strands nothing.
+  void strand_slave(unsigned clocks);
   // A fault in every slave: each refuses (NACKs) the n-th data byte written
   // to it after its address, counted from 1, and then ignores the rest of
   // the transfer until the next START or STOP. 0 turns it off.
@@ -118,8 +133,12 @@ class Bus {
   std::uint64_t bytes_without_edges() const { return bytes_without_edges_; }
 
   // ---- observation ----
-  // One port access: bench time advances (see BenchClock).
-  void tick() { clock_.tick(); }
+  // One port access: bench time advances (see BenchClock), and a slave
+  // whose stretch is over lets SCL go before the access is served.
+  void tick() {
+    clock_.tick();
+    if (clock_.now() >= stretch_until_) end_stretch();
+  }
   // Bench time in us.
   std::uint64_t time() const { return clock_.now(); }
   BenchClock& clock() { return clock_; }
@@ -129,6 +148,24 @@ class Bus {
   // Receives one line per protocol violation, each beginning with "! ".
   void on_violation(std::function<void(std::string_view)> sink);
   std::uint64_t violations() const { return violations_; }
+
+  // ---- timing ----
+  // Measures every phase of the bus against the I2C-bus standard's
+  // minimums for `mode` (see TimingCheck); off, the bus measures nothing.
+  // Each phase too short is one line, beginning with "! timing:", to the
+  // timing sink (or, without one, the violation sink) and a mark on the
+  // waveform's `timing` wire at its edge (when the recording began after
+  // this call). Strict, the transfer it happened in fails as it
+  // would on wires the slaves misread: from the next fall of SCL on, the
+  // addressed slave lets go of SDA and ignores the rest until a START or
+  // STOP, so it NACKs what is written and what is read reads FF.
+  void check_timing(TimingMode mode, bool strict);
+  void on_timing_violation(std::function<void(TimingParameter, std::string_view)> sink);
+  std::uint64_t timing_violations() const { return timing_violations_; }
+  std::uint64_t timing_violations(TimingParameter parameter) const {
+    return timing_counts_[static_cast<std::size_t>(parameter)];
+  }
+  TimingMode timing_mode() const { return timing_ ? timing_->mode() : TimingMode::off; }
 
  private:
   // Where the slave side of the bus stands within a transfer.
@@ -156,6 +193,14 @@ class Bus {
   void begin_frame(Phase phase);
   void address_received();
   void check_condition_placement(const char* condition);
+  void stretch_if_slave_does();
+  void timing_violated(const TimingViolation& violation);
+  void timing_sda_edge();
+  void mark_timing();
+  [[gnu::noinline]] void end_stretch();
+  bool byte_face_alone_on_scl() const {
+    return !slave_scl_low_ && scl_pulls_ == (byte_master_.scl_low ? 1u : 0u);
+  }
   void report(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   // A byte of the byte face as the line steps it takes, so that it can
@@ -173,12 +218,16 @@ class Bus {
     std::uint8_t value = 0;
     bool acked = false;
     bool lost = false;
+    bool condition = false;  // holds a START or STOP that waits for SCL
     void add(bool sda, bool scl, Check check = Check::none) {
       steps[static_cast<std::size_t>(count++)] = Step{sda, scl, check};
     }
   };
-  void new_program();
+  void new_program(int steps = 0);
   void run_program(bool forced);
+  bool behind_stretch() const { return slave_scl_low_ || (byte_waiting() && program_.condition); }
+  void queue_condition(bool start);
+  LineMaster planned_lines() const;
   std::uint64_t stamp() const { return edge_at_ > clock_.now() ? edge_at_ : clock_.now(); }
 
   // Byte-face helpers: one edge each.
@@ -200,6 +249,12 @@ class Bus {
   unsigned scl_pulls_ = 0;
   bool slave_sda_low_ = false;
   bool sda_held_ = false;
+  // Clock stretching: the addressed slave holds SCL low until this bench
+  // time (never, while nobody stretches).
+  static constexpr std::uint64_t kNoStretch = ~std::uint64_t{0};
+  bool slave_scl_low_ = false;
+  std::uint64_t stretch_until_ = kNoStretch;
+  bool stretchers_ = false;  // a device that stretches is attached
   std::vector<LineMaster> line_masters_;
   LineMaster byte_master_;
 
@@ -223,6 +278,14 @@ class Bus {
   unsigned bytes_taken_ = 0;   // data bytes since the address, up to that one
   bool every_edge_ = false;
   std::uint64_t bytes_without_edges_ = 0;
+
+  std::unique_ptr<TimingCheck> timing_;
+  bool timing_strict_ = false;
+  bool strict_broken_ = false;  // a violation waits to end the transfer at the next fall
+  std::uint64_t timing_violations_ = 0;
+  std::array<std::uint64_t, kTimingParameters> timing_counts_{};
+  std::function<void(TimingParameter, std::string_view)> timing_sink_;
+  bool timing_marked_ = false;  // the waveform marks the edge once it is recorded
 
   std::unique_ptr<Waveform> waveform_;
   std::function<void(std::string_view)> violation_sink_;

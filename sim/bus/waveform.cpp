@@ -21,13 +21,16 @@ constexpr std::uint64_t kLeadIn = 10;
 // VCD identifier codes of the two wires.
 constexpr char kSclCode = '!';
 constexpr char kSdaCode = '"';
+constexpr char kTimingCode = '%';
 
 constexpr char kHeader[] =
     "$version Tarnwick bench bus $end\n"
     "$timescale 1 us $end\n"
     "$scope module bench $end\n"
     "$var wire 1 ! scl $end\n"
-    "$var wire 1 \" sda $end\n"
+    "$var wire 1 \" sda $end\n";
+constexpr char kTimingVar[] = "$var wire 1 % timing $end\n";
+constexpr char kHeaderEnd[] =
     "$upscope $end\n"
     "$enddefinitions $end\n";
 
@@ -81,6 +84,8 @@ void Waveform::begin(bool scl, bool sda) {
   scl_ = scl;
   sda_ = sda;
   put(kHeader, sizeof kHeader - 1);
+  if (timing_marker_) put(kTimingVar, sizeof kTimingVar - 1);
+  put(kHeaderEnd, sizeof kHeaderEnd - 1);
 }
 
 void Waveform::dump_start(std::uint64_t stamp) {
@@ -88,10 +93,13 @@ void Waveform::dump_start(std::uint64_t stamp) {
   started_ = true;
   last_stamp_ = stamp;
   char text[64];
-  int length = std::snprintf(text, sizeof text, "#%llu\n$dumpvars\n%c%c\n%c%c\n$end\n",
+  int length = std::snprintf(text, sizeof text,
+                             timing_marker_ ? "#%llu\n$dumpvars\n%c%c\n%c%c\n"
+                                            : "#%llu\n$dumpvars\n%c%c\n%c%c\n$end\n",
                              static_cast<unsigned long long>(stamp), scl_ ? '1' : '0',
                              kSclCode, sda_ ? '1' : '0', kSdaCode);
   put(text, static_cast<std::size_t>(length));
+  if (timing_marker_) put("0%\n$end\n", 8);
 }
 
 void Waveform::change(std::uint64_t step, bool scl, bool sda) {
@@ -118,9 +126,22 @@ void Waveform::change(std::uint64_t step, bool scl, bool sda) {
     text[length++] = kSdaCode;
     text[length++] = '\n';
   }
+  if (marked_) {
+    text[length++] = '0';
+    text[length++] = kTimingCode;
+    text[length++] = '\n';
+    marked_ = false;
+  }
   scl_ = scl;
   sda_ = sda;
   put(text, static_cast<std::size_t>(length));
+}
+
+void Waveform::mark_timing() {
+  if (!timing_marker_ || !started_ || finished_ || marked_) return;
+  marked_ = true;
+  char text[] = {'1', kTimingCode, '\n'};
+  put(text, sizeof text);
 }
 
 void Waveform::finish(std::uint64_t step) {

@@ -1,5 +1,9 @@
 // A VCD recording of the bench bus: two 1-bit wires, `scl` and `sda`,
-// stamped in bench time, 1 us per unit.
+// stamped in bench time, 1 us per unit; with the timing checker on, a third,
+// `timing`, that goes to 1 at an edge that broke a minimum time and back to
+// 0 at the next edge that broke none (a mark a viewer shows and a decoder
+// leaves alone, where a $comment among the changes would stop sigrok's VCD
+// reader; the text of each violation is in the trace).
 //
 // Every change event gets a timestamp of its own, later than the one before:
 // several edges within one microsecond of bench time (a byte clocked at
@@ -32,10 +36,16 @@ class Waveform {
   Waveform(const Waveform&) = delete;
   Waveform& operator=(const Waveform&) = delete;
 
+  // Adds the `timing` wire; before begin() only.
+  void add_timing_marker() {
+    if (!begun_) timing_marker_ = true;
+  }
   // The header; the levels the lines start at.
   void begin(bool scl, bool sda);
   // The lines now stand at these levels; `step` is the bench time in us.
   void change(std::uint64_t step, bool scl, bool sda);
+  // Marks the last change recorded as breaking a minimum time.
+  void mark_timing();
   // The closing timestamp; nothing is recorded after it.
   void finish(std::uint64_t step);
 
@@ -54,6 +64,8 @@ class Waveform {
   std::uint64_t last_stamp_ = 0;
   bool scl_ = true;
   bool sda_ = true;
+  bool timing_marker_ = false;
+  bool marked_ = false;  // `timing` stands at 1
   bool begun_ = false;
   bool started_ = false;
   bool finished_ = false;

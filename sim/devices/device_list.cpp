@@ -9,20 +9,22 @@
 #include "sim/devices/eeprom_24c02.h"
 #include "sim/devices/eeprom_24cxx.h"
 #include "sim/devices/lm75.h"
+#include "sim/devices/mcu_slave.h"
+#include "sim/devices/mma8452q.h"
 #include "sim/devices/pcf8574.h"
 
 namespace sim {
 
 namespace {
 
-enum class Type { eeprom_24c02, eeprom_family, lm75, pcf8574, ds1307 };
+enum class Type { eeprom_24c02, eeprom_family, lm75, pcf8574, ds1307, mcu, mma8452q };
 
 struct TypeName {
   std::string_view name;
   Type type;
 };
 
-constexpr std::array<TypeName, 8> kTypes{{
+constexpr std::array<TypeName, 10> kTypes{{
     {"24C01", Type::eeprom_family},
     {"24C02", Type::eeprom_24c02},
     {"24C04", Type::eeprom_family},
@@ -31,6 +33,8 @@ constexpr std::array<TypeName, 8> kTypes{{
     {"LM75", Type::lm75},
     {"PCF8574", Type::pcf8574},
     {"DS1307", Type::ds1307},
+    {"MCU", Type::mcu},
+    {"MMA8452Q", Type::mma8452q},
 }};
 
 constexpr std::string_view kIgnored = "; entry ignored";
@@ -149,6 +153,12 @@ std::vector<std::unique_ptr<Device>> make_devices(
         break;
       case Type::ds1307:
         devices.push_back(std::make_unique<Ds1307>(byte, Ds1307::host_local_clock(), timing.clock));
+        break;
+      case Type::mcu:
+        devices.push_back(std::make_unique<McuSlave>(byte, timing.stretch_us));
+        break;
+      case Type::mma8452q:
+        devices.push_back(std::make_unique<Mma8452q>(byte));
         break;
     }
   }

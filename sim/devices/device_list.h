@@ -1,6 +1,6 @@
 // The bench's slave devices, built from the device list of the
 // configuration: blank-separated entries TYPE@ADDR, ADDR being the 8-bit
-// write address in hexadecimal, for example "24C02@A0 LM75@90". A 24C04,
+// write address in hexadecimal, for example "24C02@A0 LM75@90 MCU@60". A 24C04,
 // 24C08 or 24C16 takes one address per 256-byte block from ADDR on.
 #pragma once
 
@@ -18,11 +18,14 @@ namespace sim {
 inline constexpr std::string_view kDefaultDeviceList =
     "24C02@A0 LM75@90 PCF8574@40 DS1307@D0";
 
-// What the devices that keep time read it from: the bus's clock, and the
-// length of an EEPROM's write cycle in us. Without a clock no device waits.
+// What the devices that keep time read it from: the bus's clock, the
+// length of an EEPROM's write cycle in us, and how long a microcontroller
+// slave (MCU) holds SCL low after each byte and acknowledge. Without a
+// clock no device waits.
 struct DeviceTiming {
   const BenchClock* clock = nullptr;
   std::uint32_t eeprom_write_us = 0;
+  std::uint32_t stretch_us = 0;
 };
 
 // Builds one device per good entry, in list order. Each bad entry (unknown

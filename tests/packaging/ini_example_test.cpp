@@ -211,7 +211,8 @@ TEST_F(SampleConfiguration, ListsEveryKeyTheSystemReadsEachUnderOneComment) {
       {"Simulation",
        {"Devices", "EEPROM File", "Waveform", "Card Base", "Parport Base", "Bus Busy",
         "Bus Error", "PIN Polls", "Adapter Status", "SDA Stuck", "NACK Byte", "Access Time",
-        "Wall Clock", "EEPROM Write Time"}},
+        "Wall Clock", "EEPROM Write Time", "Stretch Time",
+        "Stranded Slave", "Timing Check", "Timing Strict"}},
   };
   std::vector<std::string> expected;
   for (const auto& [section, keys] : read_by_the_system) {
