@@ -42,9 +42,9 @@ struct EepromPart {
   unsigned block_bits;          // bits of the address byte, from bit 1 up, that choose a block
   unsigned word_address_bytes;  // bytes of word address after the address byte
 
-  unsigned blocks() const { return 1u << block_bits; }
+  constexpr unsigned blocks() const { return 1u << block_bits; }
   // The bytes one word address reaches: the size of a block.
-  unsigned word_span() const { return 1u << (8 * word_address_bytes); }
+  constexpr unsigned word_span() const { return 1u << (8 * word_address_bytes); }
 };
 
 inline constexpr std::array<EepromPart, 5> kEepromParts{{
