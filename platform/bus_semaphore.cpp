@@ -37,7 +37,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/portio/stderr_line.h"
+#include "platform/stderr_line.h"
 
 namespace bus_semaphore {
 namespace {

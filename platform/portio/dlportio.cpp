@@ -16,7 +16,7 @@
 #include "platform/portio/backends/backend.h"
 #include "platform/portio/port_layer.h"
 #include "platform/portio/port_settings.h"
-#include "platform/portio/stderr_line.h"
+#include "platform/stderr_line.h"
 #include "platform/portio/trace_log.h"
 
 namespace portio {

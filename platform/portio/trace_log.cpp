@@ -6,7 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/portio/stderr_line.h"
+#include "platform/file_utilities.h"
+#include "platform/stderr_line.h"
 #include "platform/trust/trust.h"
 
 namespace portio {
@@ -50,19 +51,12 @@ void TraceLog::append(std::string_view text) {
 }
 
 void TraceLog::flush() {
-  std::size_t done = 0;
-  while (done < used_ && !write_failed_) {
-    const ssize_t wrote = ::write(fd_, buffer_ + done, used_ - done);
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      // Keep running the bus; the trace is what is lost, and the user is
-      // told so once.
-      write_failed_ = true;
-      stderr_line("cannot write the port trace " + path_ + " (" +
-                  std::strerror(errno) + "); later accesses are not traced");
-      break;
-    }
-    done += static_cast<std::size_t>(wrote);
+  if (!write_failed_ && !file_utilities::write_all(fd_, std::string_view(buffer_, used_))) {
+    // Keep running the bus; the trace is what is lost, and the user is
+    // told so once.
+    write_failed_ = true;
+    stderr_line("cannot write the port trace " + path_ + " (" +
+                std::strerror(errno) + "); later accesses are not traced");
   }
   used_ = 0;
 }

@@ -13,35 +13,15 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/file_utilities.h"
 #include "platform/trust/trust.h"
 
 namespace profile::storage {
 namespace {
 
-// Links are followed at most this deep, as the kernel does.
-constexpr int max_link_depth = 40;
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now, reporting whether the close (the last chance to see a
-  // write error) succeeded.
-  bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
-
- private:
-  int fd_;
-};
+using file_utilities::Descriptor;
+using file_utilities::folder_of;
+using file_utilities::name_of;
 
 struct Opened {
   Contents contents;
@@ -90,21 +70,10 @@ Opened read_with_status(const std::string& path) {
   return opened;
 }
 
-std::string folder_of(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string name_of(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The file a write to `path` must replace: the end of its chain of links,
 // which may not exist yet. Nothing when the chain loops.
 std::optional<std::string> link_target(std::string path) {
-  for (int depth = 0; depth < max_link_depth; ++depth) {
+  for (int depth = 0; depth < file_utilities::kMaxLinkDepth; ++depth) {
     struct stat info{};
     if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
     char target[PATH_MAX];
@@ -114,18 +83,6 @@ std::optional<std::string> link_target(std::string path) {
     path = next.front() == '/' ? next : folder_of(path) + '/' + next;
   }
   return std::nullopt;
-}
-
-bool write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t put = ::write(fd, text.data(), text.size());
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(put));
-  }
-  return true;
 }
 
 std::string temporary_prefix(const std::string& name) { return "." + name + ".new-"; }
@@ -187,8 +144,8 @@ bool update(const std::string& path,
   for (unsigned attempt = 0; !out.valid() && attempt < 100; ++attempt) {
     temporary = temporary_prefix(name) + std::to_string(::getpid()) + '-' +
                 std::to_string(attempt);
-    // A new file gets the usual 0666 less the umask; an existing one its
-    // own bits, set below.
+    // A new file gets the usual 0666 less the umask; an existing one's
+    // own bits are set on the temporary file before it is written.
     out = Descriptor(::openat(folder.get(), temporary.c_str(),
                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                               existed ? 0600 : 0666));
@@ -196,21 +153,13 @@ bool update(const std::string& path,
   }
   if (!out.valid()) return false;
 
-  bool written = true;
+  file_utilities::Replacement how{.folder = folder.get(), .temporary = temporary, .target = name,
+                                  .durable = true};
   if (existed) {
-    // Ownership can only be kept by a privileged writer; the bits always.
-    [[maybe_unused]] const int owner_kept =
-        ::fchown(out.get(), old.info.st_uid, old.info.st_gid);
-    written = ::fchmod(out.get(), old.info.st_mode & 07777) == 0;
+    how.owner = {old.info.st_uid, old.info.st_gid};
+    how.bits = old.info.st_mode & 07777;
   }
-  written = written && write_all(out.get(), text) && ::fsync(out.get()) == 0;
-  written = out.close() && written;
-  if (!written || ::renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) != 0) {
-    ::unlinkat(folder.get(), temporary.c_str(), 0);
-    return false;
-  }
-  ::fsync(folder.get());  // makes the rename itself durable
-  return true;
+  return file_utilities::replace(how, std::move(out), text) == 0;
 }
 
 }  // namespace profile::storage

@@ -13,33 +13,14 @@
 #include <string>
 #include <utility>
 
+#include "platform/file_utilities.h"
 #include "platform/trust/trust.h"
 #include "platform/trust/trust_rules.h"
 
 namespace trust {
 namespace {
 
-// Links are followed at most this deep, as the kernel does.
-constexpr int kMaxLinks = 40;
-
-class PathFd {
- public:
-  explicit PathFd(int fd = -1) : fd_(fd) {}
-  PathFd(const PathFd&) = delete;
-  PathFd& operator=(const PathFd&) = delete;
-  PathFd& operator=(PathFd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  ~PathFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
+using file_utilities::Descriptor;
 
 void push_names_front(std::deque<std::string>& names, const std::string& path) {
   std::deque<std::string> front;
@@ -55,11 +36,6 @@ void push_names_front(std::deque<std::string>& names, const std::string& path) {
 
 std::string joined(const std::string& folder, const std::string& name) {
   return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
-std::string parent_of(const std::string& folder) {
-  const auto slash = folder.rfind('/');
-  return slash == 0 || slash == std::string::npos ? "/" : folder.substr(0, slash);
 }
 
 std::string folder_refusal(const struct stat& info, const std::string& shown) {
@@ -84,7 +60,7 @@ std::string walk(const std::string& path) {
   std::deque<std::string> names;
   push_names_front(names, absolute);
 
-  PathFd folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  Descriptor folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
   struct stat info{};
   if (!folder.valid() || ::fstat(folder.get(), &info) != 0) {
     return std::string("the folder / cannot be examined (") + std::strerror(errno) + ")";
@@ -97,8 +73,9 @@ std::string walk(const std::string& path) {
     const std::string name = std::move(names.front());
     names.pop_front();
     if (name == ".") continue;
-    const std::string next_shown = name == ".." ? parent_of(shown) : joined(shown, name);
-    PathFd next(::openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    const std::string next_shown =
+        name == ".." ? file_utilities::folder_of(shown) : joined(shown, name);
+    Descriptor next(::openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     // A missing name leaves nothing to trust or distrust: reading gives
     // the defaults, and a write can only create the file in a folder that
     // has been checked.
@@ -115,12 +92,14 @@ std::string walk(const std::string& path) {
       if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
         return "the symbolic link " + next_shown + " cannot be read";
       }
-      if (++links > kMaxLinks) return next_shown + ": too many levels of symbolic links";
+      if (++links > file_utilities::kMaxLinkDepth) {
+        return next_shown + ": too many levels of symbolic links";
+      }
       const std::string text(target, static_cast<std::size_t>(length));
       push_names_front(names, text);
       if (text.front() == '/') {
         // The root folder was checked first of all.
-        folder = PathFd(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        folder = Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
         shown = "/";
         if (!folder.valid()) return "the folder / cannot be examined";
       }

@@ -17,25 +17,31 @@ namespace sim {
 
 namespace {
 
-enum class Type { eeprom_24c02, eeprom_family, lm75, pcf8574, ds1307, mcu, mma8452q };
+// The devices other than the EEPROMs, whose types are the rows of
+// kEepromParts.
+enum class Type { lm75, pcf8574, ds1307, mcu, mma8452q };
 
 struct TypeName {
   std::string_view name;
   Type type;
 };
 
-constexpr std::array<TypeName, 10> kTypes{{
-    {"24C01", Type::eeprom_family},
-    {"24C02", Type::eeprom_24c02},
-    {"24C04", Type::eeprom_family},
-    {"24C08", Type::eeprom_family},
-    {"24C16", Type::eeprom_family},
+constexpr std::array<TypeName, 5> kTypes{{
     {"LM75", Type::lm75},
     {"PCF8574", Type::pcf8574},
     {"DS1307", Type::ds1307},
     {"MCU", Type::mcu},
     {"MMA8452Q", Type::mma8452q},
 }};
+
+// "24C01, 24C02, ..., DS1307, MCU, MMA8452Q"
+std::string known_types() {
+  std::string known;
+  for (const auto& part : kEepromParts) known.append(part.name).append(", ");
+  for (const auto& other : kTypes) known.append(other.name).append(", ");
+  known.resize(known.size() - 2);
+  return known;
+}
 
 constexpr std::string_view kIgnored = "; entry ignored";
 
@@ -50,7 +56,7 @@ std::vector<std::unique_ptr<Device>> make_devices(
     const std::function<void(std::string_view)>& warn, const DeviceTiming& timing) {
   std::vector<std::unique_ptr<Device>> devices;
   std::array<std::string, 128> taken_by;
-  bool eeprom_file_given = false;
+  bool main_eeprom_built = false;
 
   auto complain = [&](std::string_view entry, const std::string& why) {
     if (warn) warn("Devices: " + quoted(entry) + ": " + why + std::string(kIgnored));
@@ -77,13 +83,14 @@ std::vector<std::unique_ptr<Device>> make_devices(
     const std::string_view type_text = entry.substr(0, sign);
     const std::string_view address_text = entry.substr(sign + 1);
 
+    const std::optional<EepromPart> part = eeprom_part(type_text);
     const TypeName* type = nullptr;
     for (const auto& known : kTypes) {
       if (scan::equal_ignoring_case(known.name, type_text)) type = &known;
     }
-    if (type == nullptr) {
-      complain(entry, "unknown device type " + quoted(type_text) +
-                          " (known: 24C01, 24C02, 24C04, 24C08, 24C16, LM75, PCF8574, DS1307)");
+    if (!part && type == nullptr) {
+      complain(entry, "unknown device type " + quoted(type_text) + " (known: " +
+                          known_types() + ")");
       continue;
     }
     // One or two hexadecimal digits, with or without 0x in front.
@@ -108,11 +115,9 @@ std::vector<std::unique_ptr<Device>> make_devices(
     }
     // A larger EEPROM answers at one address per 256-byte block, the block
     // number in bits 3 to 1 of the address byte; its own address has them clear.
-    const auto part = type->type == Type::eeprom_family ? eeprom_part(type->name)
-                                                        : std::optional<EepromPart>{};
-    const unsigned addresses = part ? part->blocks : 1;
+    const unsigned addresses = part ? part->blocks() : 1;
     if (address & (2 * (addresses - 1))) {
-      complain(entry, "a " + std::string(type->name) + " takes the " +
+      complain(entry, "a " + std::string(part->name) + " takes the " +
                           std::to_string(addresses) + " addresses from " +
                           format::hexadecimal(address & ~(2 * (addresses - 1)), 2) +
                           " on, so its address has the block bits clear");
@@ -135,16 +140,21 @@ std::vector<std::unique_ptr<Device>> make_devices(
     }
 
     const auto byte = static_cast<std::uint8_t>(address);
+    if (part) {
+      // The first 24C02 is the bench's own EEPROM, the one whose contents
+      // the configuration can keep in a file.
+      if (part->name == Eeprom24c02::kPart.name && !main_eeprom_built) {
+        devices.push_back(std::make_unique<Eeprom24c02>(byte, eeprom_file, warn, timing.clock,
+                                                        timing.eeprom_write_us));
+        main_eeprom_built = true;
+        continue;
+      }
+      for (auto& face : make_eeprom(*part, byte, timing.clock, timing.eeprom_write_us)) {
+        devices.push_back(std::move(face));
+      }
+      continue;
+    }
     switch (type->type) {
-      case Type::eeprom_24c02:
-        devices.push_back(std::make_unique<Eeprom24c02>(
-            byte, eeprom_file_given ? std::string() : eeprom_file, warn, timing.clock,
-            timing.eeprom_write_us));
-        eeprom_file_given = true;
-        break;
-      case Type::eeprom_family:
-        for (auto& face : make_eeprom(*part, byte, timing.clock, timing.eeprom_write_us)) devices.push_back(std::move(face));
-        break;
       case Type::lm75:
         devices.push_back(std::make_unique<Lm75>(byte));
         break;

@@ -1,21 +1,27 @@
-// The 24Cxx serial EEPROMs of the bench other than the 24C02 (which keeps
-// its own model with a backing file): 24C01, 24C04, 24C08 and 24C16.
+// The 24Cxx serial EEPROMs of the bench, one model over a table of parts:
+// 24C01, 24C02, 24C04, 24C08 and 24C16. A part is a row of data: its size,
+// its page, how many bits of the address byte choose its 256-byte block,
+// and how many word address bytes follow the address (one here; the
+// 24C32 to 24C512 take two, high byte first, and no block bits).
 //
-// The larger parts have more memory than an 8-bit word address reaches:
-// they take the upper address bits (the 256-byte block) from bits 3 to 1
-// of the address byte, so one 24C16 at A0 answers at A0, A2, ... AE. On
-// the bench each of those addresses is a Device of its own, all of them
-// faces of one part that shares the memory, the page latch and the address
-// counter, as the real chip does.
-//  - Write: the first byte after the address sets the low 8 bits of the
-//    address counter, the block bits of the address byte the high ones;
-//    the bytes after it go into the page latch, wrapping inside the page.
-//    The STOP programs what was latched; a START before it throws it away.
+// The parts above 256 bytes take the upper address bits (the block) from
+// bits 3 to 1 of the address byte, so one 24C16 at A0 answers at A0, A2,
+// ... AE. On the bench each of those addresses is a Device of its own, all
+// of them faces of one part that shares the memory, the page latch and the
+// address counter, as the real chip does.
+//  - Write: the word address after the address byte sets the address
+//    counter, the block bits of the address byte its bits above the word
+//    address; the bytes after it go into the page latch, the counter
+//    wrapping inside the page, so a byte past the end of the page lands on
+//    its first one again. The STOP programs what was latched; a START
+//    before the STOP throws it away, as on the real part.
 //  - Read: bytes from the counter on (its block bits taken from the address
 //    byte), wrapping from the last byte of the part to the first.
-//  - The 24C01 has 128 bytes: the top bit of its word address is ignored.
-//  - The STOP that programs a page starts the write cycle, during which no
-//    face of the part acknowledges its address (as the 24C02).
+//  - A word address reaching beyond the part is taken modulo its size: the
+//    24C01 (128 bytes) ignores the top bit of its word address.
+//  - The STOP that programs a page starts the internal write cycle: for its
+//    length of bench time no face of the part acknowledges its address, as
+//    host code that polls for the acknowledge expects (no clock: none).
 #pragma once
 
 #include <array>
@@ -26,27 +32,33 @@
 #include <vector>
 
 #include "sim/bus/i2c_bus.h"
-#include "sim/devices/write_cycle.h"
 
 namespace sim {
 
 struct EepromPart {
   std::string_view name;
-  unsigned blocks;      // 256-byte blocks, chosen by bits 3..1 of the address
-  unsigned size;        // bytes
-  unsigned page;        // bytes per page write
+  unsigned size;                // bytes
+  unsigned page;                // bytes one page write holds
+  unsigned block_bits;          // bits of the address byte, from bit 1 up, that choose a block
+  unsigned word_address_bytes;  // bytes of word address after the address byte
+
+  constexpr unsigned blocks() const { return 1u << block_bits; }
+  // The bytes one word address reaches: the size of a block.
+  constexpr unsigned word_span() const { return 1u << (8 * word_address_bytes); }
 };
 
-inline constexpr std::array<EepromPart, 4> kEepromParts{{
-    {"24C01", 1, 128, 8},
-    {"24C04", 2, 512, 16},
-    {"24C08", 4, 1024, 16},
-    {"24C16", 8, 2048, 16},
+inline constexpr std::array<EepromPart, 5> kEepromParts{{
+    {"24C01", 128, 8, 0, 1},
+    {"24C02", 256, 8, 0, 1},
+    {"24C04", 512, 16, 1, 1},
+    {"24C08", 1024, 16, 2, 1},
+    {"24C16", 2048, 16, 3, 1},
 }};
 
+// The row of a part by its name, in any case.
 std::optional<EepromPart> eeprom_part(std::string_view name);
 
-// The memory, page latch and address counter of one part.
+// The memory, page latch, address counter and write cycle of one part.
 class EepromChip {
  public:
   explicit EepromChip(const EepromPart& part, const BenchClock* clock = nullptr,
@@ -54,36 +66,42 @@ class EepromChip {
 
   const EepromPart& part() const { return part_; }
   const std::vector<std::uint8_t>& contents() const { return memory_; }
+  // `image` holds part().size bytes.
+  void set_contents(const std::vector<std::uint8_t>& image) { memory_ = image; }
+  unsigned counter() const { return counter_; }
 
-  bool ready() const { return write_cycle_.over(); }
+  bool ready() const { return clock_ == nullptr || clock_->now() >= write_ends_at_; }
   void start();
   void selected(unsigned block, bool read);
   void write(std::uint8_t byte);
   std::uint8_t read();
-  void stop();
+  // True when the STOP programmed a page.
+  bool stop();
 
  private:
   enum class State : std::uint8_t { idle, word_address, data, reading };
 
   EepromPart part_;
-  WriteCycle write_cycle_;
+  const BenchClock* clock_;
+  std::uint32_t write_us_;
+  std::uint64_t write_ends_at_ = 0;
   std::vector<std::uint8_t> memory_;
   std::vector<std::uint8_t> latch_;
-  std::vector<bool> latched_;
-  bool anything_latched_ = false;
-  unsigned counter_ = 0;  // byte address inside the part
+  std::vector<bool> latched_;  // latch_[n] holds a byte to program
+  unsigned counter_ = 0;       // byte address inside the part
+  unsigned word_ = 0;          // the word address so far
+  unsigned word_bytes_ = 0;    // and how many of its bytes came
   State state_ = State::idle;
 };
 
-// One address of a part: the block it selects.
-class EepromBlockFace final : public Device {
+// One address of a part: the block it selects. Every face hears START and
+// STOP; only block 0's passes them on, so the part sees each once.
+class EepromFace : public Device {
  public:
-  EepromBlockFace(std::shared_ptr<EepromChip> chip, std::uint8_t address, unsigned block)
+  EepromFace(std::shared_ptr<EepromChip> chip, std::uint8_t address, unsigned block)
       : chip_(std::move(chip)), address_(address), block_(block) {}
 
   std::uint8_t address() const override { return address_; }
-  // Every face hears START and STOP; only the first one passes them on, so
-  // the part sees each once.
   void on_start() override {
     if (block_ == 0) chip_->start();
   }
@@ -95,10 +113,15 @@ class EepromBlockFace final : public Device {
   }
   std::uint8_t on_read() override { return chip_->read(); }
   void on_stop() override {
-    if (block_ == 0) chip_->stop();
+    if (block_ == 0 && chip_->stop()) programmed();
   }
 
   const EepromChip& chip() const { return *chip_; }
+
+ protected:
+  EepromChip& mutable_chip() { return *chip_; }
+  // After the STOP that programmed a page, told to block 0's face.
+  virtual void programmed() {}
 
  private:
   std::shared_ptr<EepromChip> chip_;

@@ -57,7 +57,7 @@ TEST(DeviceList, EachBadEntryIsOneLineNamingItAndTheRestStillLoad) {
   EXPECT_EQ(addresses(built), (std::vector<unsigned>{0xA0, 0xD0}));
   const std::vector<std::string> expected{
       "Devices: \"24C32@A0\": unknown device type \"24C32\" (known: 24C01, 24C02, "
-      "24C04, 24C08, 24C16, LM75, PCF8574, DS1307); entry ignored",
+      "24C04, 24C08, 24C16, LM75, PCF8574, DS1307, MCU, MMA8452Q); entry ignored",
       "Devices: \"LM75@9G\": address \"9G\" is not a hexadecimal byte (for "
       "example 90); entry ignored",
       "Devices: \"LM75@91\": address 91 is odd; give the 8-bit write address, "

@@ -10,7 +10,7 @@
 
 #include "platform/portio/backend_object.h"
 #include "platform/portio/backends/backend.h"
-#include "platform/portio/stderr_line.h"
+#include "platform/stderr_line.h"
 
 namespace portio::bench_loader {
 namespace {

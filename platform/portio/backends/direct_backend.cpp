@@ -15,7 +15,7 @@
 #include "platform/format.h"
 #include "platform/portio/backends/backend.h"
 #include "platform/portio/backends/direct_ports.h"
-#include "platform/portio/stderr_line.h"
+#include "platform/stderr_line.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>

@@ -20,7 +20,7 @@
 
 #include "platform/format.h"
 #include "platform/portio/backends/backend.h"
-#include "platform/portio/stderr_line.h"
+#include "platform/stderr_line.h"
 
 namespace portio::gpio_backend {
 namespace {

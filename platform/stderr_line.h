@@ -1,5 +1,6 @@
-// One line on standard error, written with a single write so that lines of
-// several processes sharing a terminal never interleave mid-line.
+// One line on standard error, as the port layer and the bus locks report,
+// written with a single write so that lines of several processes sharing a
+// terminal never interleave mid-line.
 #pragma once
 
 #include <string_view>
