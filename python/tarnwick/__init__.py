@@ -1,5 +1,14 @@
 """The Tarnwick I2C bus library from Python, through ctypes.
 
+smbus2's interface, 7-bit addresses and one transaction a call (see
+tarnwick.smbus):
+
+    from tarnwick import SMBus
+    with SMBus(1) as bus:                     # 1 card, 2 Philips, 3 Custom, 0 Default
+        celsius = bus.read_i2c_block_data(0x48, 0, 2)
+
+The classic Bus, 8-bit address bytes, one transaction a `with` block:
+
     import tarnwick
     with tarnwick.Bus(adapter=None) as bus:   # 1 card, 2 Philips, 3 Custom
         bus.address(0xA0)                     # 8-bit address byte
@@ -33,6 +42,7 @@ __all__ = [
     "AddressRefused", "ByteRefused", "library", "SONAME",
     "I2C_Init", "I2C_Start", "I2C_Stop", "I2C_Address", "I2C_Send", "I2C_Read",
     "I2C_SendByte", "I2C_GetByte", "I2C_Info", "I2C_SelectInterface",
+    "SMBus", "i2c_msg", "I2cFunc",
 ]
 
 
@@ -289,3 +299,7 @@ class Bus:
         _check_count(count)
         self.write(data)
         return self.read(count)
+
+
+# Last: the smbus2 interface is built on the loader and the data check above.
+from .smbus import I2cFunc, SMBus, i2c_msg  # noqa: E402
