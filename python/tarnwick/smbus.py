@@ -30,7 +30,7 @@ import operator
 import os
 from enum import IntFlag
 from types import TracebackType
-from typing import Iterator, List, Optional, Sequence, Tuple, Type, Union
+from typing import Any, Iterator, List, Optional, Sequence, Tuple, Type, Union
 
 from . import LibraryNotFound, _data_bytes, library
 
@@ -109,10 +109,10 @@ class i2c_msg(ctypes.Structure):  # noqa: N801 - smbus2's name
 
     def __iter__(self) -> Iterator[int]:
         for index in range(self.len):
-            yield self.buf[index][0]
+            yield int(self.buf[index][0])
 
     def __len__(self) -> int:
-        return self.len
+        return int(self.len)
 
     def __bytes__(self) -> bytes:
         return ctypes.string_at(self.buf, self.len) if self.len else b""
@@ -196,7 +196,7 @@ def _pec(crc: int, addr: int, flags: int, data: bytes) -> int:
 _transfer_function = None
 
 
-def _transfer():
+def _transfer() -> Any:
     global _transfer_function
     if _transfer_function is None:
         lib = library()
@@ -302,7 +302,8 @@ class SMBus:
         # configuration the adapter cannot run with shows here.
         speed = library().tarnwick_bus_speed(bus, 0)
         if speed < 0:
-            raise OSError(-speed, f"{os.strerror(-speed)}: {_ADAPTER_NAMES[bus]} cannot be used")
+            detail = _MEANINGS.get(-speed, f"{_ADAPTER_NAMES[bus]} cannot be used")
+            raise OSError(-speed, f"{os.strerror(-speed)}: {detail}")
         self.adapter = bus
         self.funcs = I2cFunc(_FUNCS[bus])
 
@@ -342,7 +343,7 @@ class SMBus:
                 message.buf = (ctypes.c_uint8 * len(buffer)).from_buffer(buffer)
         self._call(messages)
 
-    def _call(self, messages: ctypes.Array) -> None:
+    def _call(self, messages: "ctypes.Array[_Msg]") -> None:
         assert self.adapter is not None
         result = _transfer()(self.adapter, messages, len(messages))
         if result == len(messages):
@@ -492,7 +493,7 @@ class SMBus:
         address = self._set_address(i2c_addr, force)
         self._smbus(address, bytes([register]) + block, pec=False)
 
-    def i2c_rdwr(self, *i2c_msgs: i2c_msg) -> None:
+    def i2c_rdwr(self, *i2c_msgs: Any) -> None:
         """The messages as one transaction, a repeated START before each after
         the first. Takes any object with addr, flags, len and buf, as this
         module's i2c_msg and smbus2's: buf a ctypes pointer or array (reads
@@ -517,14 +518,14 @@ class SMBus:
         self._call(messages)
 
 
-def _message_buffer(index: int, buf: object, length: int, reading: bool):
+def _message_buffer(index: int, buf: Any, length: int, reading: bool) -> Any:
     """A POINTER(c_uint8) to `length` bytes of `buf`, or None for no bytes."""
-    if isinstance(buf, (ctypes._Pointer, ctypes.Array)):  # type: ignore[attr-defined]
+    if isinstance(buf, (ctypes._Pointer, ctypes.Array)):
         return ctypes.cast(buf, ctypes.POINTER(ctypes.c_uint8))
     if buf is None:
         return None
     try:
-        view = memoryview(buf)  # type: ignore[arg-type]
+        view = memoryview(buf)
     except TypeError:
         raise TypeError(f"message {index}'s buf is {type(buf).__name__}: a ctypes pointer "
                         "or array, or a buffer object, was expected") from None
