@@ -1,5 +1,14 @@
 """The Tarnwick I2C bus library from Python, through ctypes.
 
+smbus2's interface, 7-bit addresses and one transaction a call (see
+tarnwick.smbus):
+
+    from tarnwick import SMBus
+    with SMBus(1) as bus:                     # 1 card, 2 Philips, 3 Custom, 0 Default
+        celsius = bus.read_i2c_block_data(0x48, 0, 2)
+
+The classic Bus, 8-bit address bytes, one transaction a `with` block:
+
     import tarnwick
     with tarnwick.Bus(adapter=None) as bus:   # 1 card, 2 Philips, 3 Custom
         bus.address(0xA0)                     # 8-bit address byte
@@ -17,12 +26,18 @@ otherwise libtarnwick.so.4 of the prefix this module is installed in, where
 the dynamic loader finds it, in build/default of the source tree it sits in,
 or in the libdir pkg-config gives for tarnwick.
 """
+from __future__ import annotations
+
 import collections.abc
 import ctypes
 import glob
 import operator
 import os
 import subprocess
+from typing import TYPE_CHECKING, Any, Callable, Iterator, Optional, Sequence, Union
+
+if TYPE_CHECKING:
+    from typing import Literal
 
 __version__ = "4.11.0"
 
@@ -33,6 +48,7 @@ __all__ = [
     "AddressRefused", "ByteRefused", "library", "SONAME",
     "I2C_Init", "I2C_Start", "I2C_Stop", "I2C_Address", "I2C_Send", "I2C_Read",
     "I2C_SendByte", "I2C_GetByte", "I2C_Info", "I2C_SelectInterface",
+    "SMBus", "i2c_msg", "I2cFunc",
 ]
 
 
@@ -47,7 +63,7 @@ class LibraryNotFound(TarnwickError):
 class BusError(TarnwickError):
     """A bus function gave a result that means failure."""
 
-    def __init__(self, what, result):
+    def __init__(self, what: str, result: int) -> None:
         super().__init__(f"{what} (bus result {result})")
         self.result = result
 
@@ -59,7 +75,7 @@ class BusNotOpened(BusError):
 class AddressRefused(BusError):
     """No slave acknowledged the address byte."""
 
-    def __init__(self, address, result):
+    def __init__(self, address: int, result: int) -> None:
         super().__init__(f"no slave acknowledges address {address:02X}", result)
         self.address = address
 
@@ -67,7 +83,7 @@ class AddressRefused(BusError):
 class ByteRefused(BusError):
     """The slave refused a written byte; `index` is its place in the data."""
 
-    def __init__(self, index, result):
+    def __init__(self, index: int, result: int) -> None:
         super().__init__(f"the slave refused byte {index}", result)
         self.index = index
 
@@ -85,10 +101,10 @@ _SIGNATURES = {
     "I2C_SelectInterface": [ctypes.c_int16],
 }
 
-_library = None
+_library: Optional[ctypes.CDLL] = None
 
 
-def _candidates():
+def _candidates() -> Iterator[str]:
     """Where to look for the library after TARNWICK_LIBRARY, in order."""
     # Installed as PREFIX/lib/python3.../{site,dist}-packages/tarnwick: the
     # library is in PREFIX/lib or PREFIX/lib/<multiarch>. It comes first: a
@@ -113,7 +129,7 @@ def _candidates():
         pass
 
 
-def _open():
+def _open() -> ctypes.CDLL:
     named = os.environ.get("TARNWICK_LIBRARY")
     if named:
         try:
@@ -130,7 +146,7 @@ def _open():
         "or set LD_LIBRARY_PATH or TARNWICK_LIBRARY")
 
 
-def library():
+def library() -> ctypes.CDLL:
     """The loaded library, its ten functions typed; loaded on first use."""
     global _library
     if _library is None:
@@ -143,9 +159,9 @@ def library():
     return _library
 
 
-def _raw(name):
-    def call(*arguments):
-        return getattr(library(), name)(*arguments)
+def _raw(name: str) -> Callable[..., int]:
+    def call(*arguments: Any) -> int:
+        return int(getattr(library(), name)(*arguments))
     call.__name__ = name
     call.__doc__ = f"{name} of libtarnwick.so.4, its bus result unchanged."
     return call
@@ -166,7 +182,7 @@ I2C_SelectInterface = _raw("I2C_SelectInterface")
 _MAX_COUNT = 0x7FFF
 
 
-def _data_bytes(data):
+def _data_bytes(data: Any) -> bytes:
     """The bytes of `data` for the bus: a bytes-like object as it is, or a
     sequence of ints 0..255. Anything else raises before the bus sees a bit:
     bytes() alone would take an int as a length (bus.write(16) would write
@@ -198,7 +214,7 @@ def _data_bytes(data):
     return bytes(values)
 
 
-def _check_count(count):
+def _check_count(count: int) -> None:
     if not 1 <= count <= _MAX_COUNT:
         raise ValueError(f"count {count!r} is not 1 to {_MAX_COUNT}")
 
@@ -210,14 +226,14 @@ class Bus:
     given, initialises the library and opens the bus; on exit it closes it.
     """
 
-    def __init__(self, adapter=None):
+    def __init__(self, adapter: Optional[int] = None) -> None:
         if adapter is not None and adapter not in (1, 2, 3):
             raise ValueError(f"adapter {adapter!r} is not 1, 2 or 3")
         self.adapter = adapter
         self._open = False
         self._counts_refused = False
 
-    def __enter__(self):
+    def __enter__(self) -> Bus:
         lib = library()
         if self.adapter is not None:
             lib.I2C_SelectInterface(self.adapter)
@@ -235,17 +251,17 @@ class Bus:
         self._open = True
         return self
 
-    def __exit__(self, *exception):
+    def __exit__(self, *exception: object) -> Literal[False]:
         self.close()
         return False
 
-    def close(self):
+    def close(self) -> None:
         """I2C_Stop, once."""
         if self._open:
             self._open = False
             library().I2C_Stop()
 
-    def address(self, byte):
+    def address(self, byte: int) -> None:
         """Sends an address byte (slave address in bits 7..1, bit 0 set to
         read), with a (repeated) start as needed; raises AddressRefused."""
         if not 0 <= byte <= 0xFF:
@@ -254,7 +270,7 @@ class Bus:
         if result != 0:
             raise AddressRefused(byte, result)
 
-    def write(self, data):
+    def write(self, data: Union[bytes, bytearray, memoryview, Sequence[int]]) -> None:
         """Writes `data` (bytes-like, or a sequence of ints 0..255) to the
         addressed slave; raises ByteRefused with the index of the refused
         byte. The card cannot tell a refusal of the very last byte. Other
@@ -274,7 +290,7 @@ class Bus:
         index = sent - 1 if self._counts_refused and sent > 0 else sent
         raise ByteRefused(index, sent)
 
-    def read(self, count):
+    def read(self, count: int) -> bytes:
         """Reads `count` bytes from the addressed slave, turning the
         direction of the last address as needed; returns bytes."""
         _check_count(count)
@@ -284,7 +300,8 @@ class Bus:
             raise BusError(f"reading {count} bytes failed", result)
         return bytes(buffer)
 
-    def write_read(self, data, count):
+    def write_read(self, data: Union[bytes, bytearray, memoryview, Sequence[int]],
+                   count: int) -> bytes:
         """write(data), then read(count): a repeated start with the read
         address between them. Both arguments are checked before the write,
         so a bad count does not leave a write done without its read."""
@@ -292,3 +309,7 @@ class Bus:
         _check_count(count)
         self.write(data)
         return self.read(count)
+
+
+# Last: the smbus2 interface is built on the loader and the data check above.
+from .smbus import I2cFunc, SMBus, i2c_msg  # noqa: E402

@@ -224,8 +224,12 @@ TEST_F(Installed, ThePythonModuleSitsInThePrefixsSiteDirectoryAndFindsItsLibrary
   ASSERT_EQ(found.size(), 1u) << "the module tarnwick is not once in " << in_prefix("lib");
   const std::string site = found[0].filename().string();
   EXPECT_TRUE(site == "site-packages" || site == "dist-packages") << found[0];
-  EXPECT_EQ(read_file((found[0] / "tarnwick/__init__.py").string()),
-            read_file(SOURCE_DIR "/python/tarnwick/__init__.py"));
+  for (const char* file : {"__init__.py", "smbus.py", "py.typed"}) {
+    EXPECT_EQ(read_file((found[0] / "tarnwick" / file).string()),
+              read_file(std::string(SOURCE_DIR "/python/tarnwick/") + file))
+        << file;
+  }
+  EXPECT_FALSE(fs::exists(found[0] / "tarnwick/__pycache__"));
   // The module finds the prefix's library by itself: no TARNWICK_LIBRARY,
   // no loader path, no pkg-config.
   Scratch scratch;
