@@ -9,12 +9,13 @@
 #   bin/sondrel                                  the console
 #   bin/tarnwick-detect, bin/tarnwick-eeprom     the bus scan and EEPROM tool
 #   sbin/tarnwick-i2cdev, man8/tarnwick-i2cdev.8 /dev/i2c-N (with libfuse3)
+#   bin/tarnwick-transfer, -get, -set            i2ctransfer, i2cget, i2cset
 #   lib/python3.X/.../tarnwick/                  the Python module
 #   lib/pkgconfig/tarnwick.pc                    pkg-config
 #   lib/cmake/Tarnwick/                          find_package(Tarnwick)
 #   share/man/man1/sondrel.1, man3/tarnwick.3    the manual pages (man3 also
 #                                                tarnwick-i2c.3, and man1
-#                                                for the two utilities)
+#                                                for the utilities)
 #   share/doc/Tarnwick/                          I2C.INI.example, examples
 #
 # Runtime component: the shared objects, the programs and the module. Development
@@ -28,8 +29,8 @@ include(CMakePackageConfigHelpers)
 set_target_properties(tarnwick dlportio PROPERTIES INSTALL_RPATH "$ORIGIN")
 file(RELATIVE_PATH _tarnwick_bin_to_lib
      "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
-set_target_properties(sondrel tarnwick-detect tarnwick-eeprom
-  PROPERTIES INSTALL_RPATH "$ORIGIN/${_tarnwick_bin_to_lib}")
+set_target_properties(sondrel tarnwick-detect tarnwick-eeprom tarnwick-transfer tarnwick-get
+  tarnwick-set PROPERTIES INSTALL_RPATH "$ORIGIN/${_tarnwick_bin_to_lib}")
 
 # Hosts write #include <tarnwick.h> and #include <tarnwick/i2c.h>: both
 # headers include only <stdint.h>.
@@ -44,7 +45,7 @@ install(TARGETS tarnwick dlportio
 # Nothing links the bench: the port layer loads it from beside itself.
 install(TARGETS dlportio_sim
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_SKIP)
-install(TARGETS sondrel tarnwick-detect tarnwick-eeprom
+install(TARGETS sondrel tarnwick-detect tarnwick-eeprom tarnwick-transfer tarnwick-get tarnwick-set
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 install(FILES ${CMAKE_SOURCE_DIR}/include/tarnwick.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
@@ -84,7 +85,8 @@ install(SCRIPT ${CMAKE_BINARY_DIR}/packaging/InstallPkgConfig.cmake
 
 # Manual pages.
 install(FILES ${CMAKE_SOURCE_DIR}/man/sondrel.1 ${CMAKE_SOURCE_DIR}/man/tarnwick-detect.1
-  ${CMAKE_SOURCE_DIR}/man/tarnwick-eeprom.1
+  ${CMAKE_SOURCE_DIR}/man/tarnwick-eeprom.1 ${CMAKE_SOURCE_DIR}/man/tarnwick-transfer.1
+  ${CMAKE_SOURCE_DIR}/man/tarnwick-get.1 ${CMAKE_SOURCE_DIR}/man/tarnwick-set.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
 install(FILES ${CMAKE_SOURCE_DIR}/man/tarnwick.3 ${CMAKE_SOURCE_DIR}/man/tarnwick-i2c.3
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT Development)

@@ -100,7 +100,8 @@ TEST_F(Installed, BinariesFindTheirLibrariesInsideThePrefix) {
   const std::string library = dynamic_section(in_prefix(libdir + "/libtarnwick.so.4"));
   EXPECT_NE(library.find("Shared library: [libdlportio.so.1]"), std::string::npos) << library;
   EXPECT_NE(library.find("Library runpath: [$ORIGIN]"), std::string::npos) << library;
-  for (const char* program : {"bin/sondrel", "bin/tarnwick-detect", "bin/tarnwick-eeprom"}) {
+  for (const char* program : {"bin/sondrel", "bin/tarnwick-detect", "bin/tarnwick-eeprom",
+                              "bin/tarnwick-transfer", "bin/tarnwick-get", "bin/tarnwick-set"}) {
     const std::string binary = dynamic_section(in_prefix(program));
     EXPECT_NE(binary.find("Library runpath: [$ORIGIN/../" + libdir + "]"), std::string::npos)
         << program << binary;
@@ -119,6 +120,8 @@ TEST_F(Installed, HeaderConsoleManPagesAndPackageFilesAreInPlace) {
         std::string("share/man/man3/tarnwick.3"), std::string("share/man/man1/tarnwick-detect.1"),
         std::string("share/man/man1/tarnwick-eeprom.1"), std::string("bin/tarnwick-detect"),
         std::string("bin/tarnwick-eeprom"), std::string("share/doc/Tarnwick/I2C.INI.example"),
+        std::string("share/man/man1/tarnwick-transfer.1"), std::string("share/man/man1/tarnwick-get.1"),
+        std::string("share/man/man1/tarnwick-set.1"),
         std::string("share/doc/Tarnwick/examples/eeprom_dump.c"),
         std::string("share/doc/Tarnwick/examples/eeprom_dump.py"),
         std::string("share/doc/Tarnwick/examples/bus.gtkw")}) {

@@ -22,7 +22,10 @@ using packaging_test::Scratch;
 const std::vector<std::string> pages{SOURCE_DIR "/man/sondrel.1", SOURCE_DIR "/man/tarnwick.3",
                                      SOURCE_DIR "/man/tarnwick-detect.1",
                                      SOURCE_DIR "/man/tarnwick-eeprom.1",
-                                     SOURCE_DIR "/man/tarnwick-i2c.3"};
+                                     SOURCE_DIR "/man/tarnwick-i2c.3",
+                                     SOURCE_DIR "/man/tarnwick-transfer.1",
+                                     SOURCE_DIR "/man/tarnwick-get.1",
+                                     SOURCE_DIR "/man/tarnwick-set.1"};
 
 // The utilities' pages and the programs they describe.
 struct UtilityPage {
@@ -33,6 +36,9 @@ struct UtilityPage {
 const std::vector<UtilityPage> utility_pages{
     {pages[2], DETECT_PROGRAM, "tarnwick-detect - scan an I2C bus and print the addresses that answer"},
     {pages[3], EEPROM_PROGRAM, "tarnwick-eeprom - dump, program and verify a 24C01 to 24C16 serial EEPROM"},
+    {pages[5], TRANSFER_PROGRAM, "tarnwick-transfer - send I2C messages in one transfer, as i2ctransfer does"},
+    {pages[6], GET_PROGRAM, "tarnwick-get - read a register of an I2C chip, as i2cget does"},
+    {pages[7], SET_PROGRAM, "tarnwick-set - write a register of an I2C chip, as i2cset does"},
 };
 
 // Plain text of a page as man shows it, without bold and underline.
