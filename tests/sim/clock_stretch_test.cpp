@@ -13,14 +13,20 @@
 #include "sim/devices/mcu_slave.h"
 #include "tests/sim/bench_masters.h"
 #include "tests/support/line_master.h"
-#include "tests/sim/waiting_master.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using tw_test::BusWires;
-using tw_test::PhilipsWires;
-using tw_test::WaitingMaster;
+
+// The kit's line masters, told to wait for the clock as i2c-algo-bit does.
+struct WaitingBusMaster : test_kit::BusLineMaster {
+  explicit WaitingBusMaster(sim::Bus& bus) : test_kit::BusLineMaster(bus) { wait_for_clock(); }
+};
+struct WaitingPhilipsMaster : test_kit::ParportMaster {
+  explicit WaitingPhilipsMaster(sim::Bench& bench) : test_kit::ParportMaster(bench) {
+    wait_for_clock();
+  }
+};
 
 constexpr std::uint8_t kMcu = 0x60;
 
@@ -39,7 +45,7 @@ class StretchTime : public ::testing::TestWithParam<std::uint32_t> {};
 TEST_P(StretchTime, SclReadsLowForTheStretchAfterEachByteAndEachAcknowledge) {
   const std::uint32_t stretch = GetParam();
   McuBus bench(stretch);
-  WaitingMaster<BusWires> master(bench.bus);
+  WaitingBusMaster master(bench.bus);
   ASSERT_TRUE(master.send(kMcu, {0x10, 0x5A}));
   // Address and two data bytes: after the eighth clock and after the
   // ninth of each, six stretches of exactly the configured time.
@@ -51,7 +57,7 @@ TEST_P(StretchTime, SclReadsLowForTheStretchAfterEachByteAndEachAcknowledge) {
 
 TEST_P(StretchTime, AWaitingMasterWritesAndReadsBackAcrossARepeatedStart) {
   McuBus bench(GetParam());
-  WaitingMaster<BusWires> master(bench.bus);
+  WaitingBusMaster master(bench.bus);
   ASSERT_TRUE(master.send(kMcu, {0x20, 0x11, 0x22, 0x33}));
   ASSERT_TRUE(master.send(kMcu, {0x20}, /*stop_after=*/false));
   EXPECT_EQ(master.receive(kMcu, 3), (Bytes{0x11, 0x22, 0x33}));
@@ -74,7 +80,7 @@ TEST(ClockStretch, AMasterThatDoesNotReadSclBackIsClockedPastTheSlave) {
 
 TEST(ClockStretch, NoStretcherLeavesSclToTheMasters) {
   McuBus bench(0);
-  WaitingMaster<BusWires> master(bench.bus);
+  WaitingBusMaster master(bench.bus);
   ASSERT_TRUE(master.send(kMcu, {0x10, 0x01}));
   EXPECT_LE(*std::max_element(master.lows().begin(), master.lows().end()), 3u);
   EXPECT_FALSE(bench.bus.clock_stretched());
@@ -90,11 +96,15 @@ sim::BenchConfig mcu_bench(int stretch_us) {
 
 TEST(ClockStretch, ThePhilipsAdapterReadsTheStretchOnStatusBit3) {
   sim::Bench bench(mcu_bench(200), nullptr, nullptr);
-  WaitingMaster<PhilipsWires> master(bench);
+  WaitingPhilipsMaster master(bench);
   ASSERT_TRUE(master.send(kMcu, {0x40, 0x77}));
   ASSERT_TRUE(master.send(kMcu, {0x40}, false));
   EXPECT_EQ(master.receive(kMcu, 1), Bytes{0x77});
-  EXPECT_EQ(*std::max_element(master.lows().begin(), master.lows().end()), 200u);
+  // The stretch, and no more than the master's own few port accesses of a
+  // low phase (it writes the data port whole on every data step).
+  const std::uint64_t longest = *std::max_element(master.lows().begin(), master.lows().end());
+  EXPECT_GE(longest, 200u);
+  EXPECT_LE(longest, 208u);
 }
 
 TEST(ClockStretch, TheCardWaitsForTheStretchedClockAndItsByteTakesThatMuchLonger) {
@@ -110,7 +120,7 @@ TEST(ClockStretch, TheCardWaitsForTheStretchedClockAndItsByteTakesThatMuchLonger
     }
     byte_times.push_back(bench.bus().time() - before);
     // Read back through the Philips adapter on the same bus.
-    WaitingMaster<PhilipsWires> master(bench);
+    WaitingPhilipsMaster master(bench);
     ASSERT_TRUE(master.send(kMcu, {0x50}, false));
     EXPECT_EQ(master.receive(kMcu, 1), Bytes{0x99}) << "stretch " << stretch;
   }

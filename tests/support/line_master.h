@@ -2,7 +2,10 @@
 // i2c-algo-bit does: data changes only while the clock is low. It reaches
 // the bus either through the bus's own line face or through the parallel
 // port wired as the Philips adapter is; the protocol is written once, over
-// either pair of lines.
+// either pair of lines. Told to wait for the clock, it reads SCL back after
+// each release until the line is high, as i2c-algo-bit's sclhi() does, so
+// that a slave that stretches the clock is waited for, and it keeps how
+// long each low phase lasted.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +31,12 @@ class BusLines {
     bus_.drive(id_, sda, scl);
   }
   bool sda_level() const { return bus_.sda(); }
+  // Each look at the clock is one step, as a port read would be.
+  bool scl_level() {
+    bus_.tick();
+    return bus_.scl();
+  }
+  std::uint64_t time() const { return bus_.time(); }
 
  private:
   sim::Bus& bus_;
@@ -50,6 +59,11 @@ class ParportLines {
   bool sda_level() {
     return (bench_.read(static_cast<std::uint16_t>(base_ + 1)) & 0x80) != 0;
   }
+  // Status bit 3 reads SCL, as the Linux kernel's i2c-parport has it.
+  bool scl_level() {
+    return (bench_.read(static_cast<std::uint16_t>(base_ + 1)) & 0x08) != 0;
+  }
+  std::uint64_t time() { return bench_.bus().time(); }
 
  private:
   sim::Bench& bench_;
@@ -67,10 +81,29 @@ class LineMaster {
     sda_ = level;
     lines_.drive_sda(sda_, scl_);
   }
-  void scl(bool level) {
+  // With the clock waited for, a release returns once SCL reads high, or
+  // false when it was still low after kGiveUpUs of bench time.
+  bool scl(bool level) {
     scl_ = level;
     lines_.drive_scl(sda_, scl_);
+    if (!waits_for_clock_) return true;
+    if (!level) {
+      fell_at_ = lines_.time();
+      return true;
+    }
+    const std::uint64_t released = lines_.time();
+    while (!lines_.scl_level()) {
+      if (lines_.time() - released >= kGiveUpUs) return false;
+    }
+    lows_.push_back(lines_.time() - fell_at_);
+    return true;
   }
+  void wait_for_clock() { waits_for_clock_ = true; }
+  // Bench us from each fall of SCL that this master made to SCL reading
+  // high again after its release, in order (with the clock waited for).
+  const std::vector<std::uint64_t>& lows() const { return lows_; }
+  static constexpr std::uint64_t kGiveUpUs = 100000;
+
   // Both lines in one change: only the bus's own line face can do that.
   void lines(bool sda, bool scl) {
     sda_ = sda;
@@ -121,6 +154,27 @@ class LineMaster {
     return value;
   }
 
+  // START (or repeated START), the address, `bytes`, and STOP unless the
+  // transfer goes on: true when everything was acknowledged.
+  bool send(std::uint8_t address, const std::vector<std::uint8_t>& bytes, bool stop_after = true) {
+    start();
+    bool acked = write(address);
+    for (const std::uint8_t byte : bytes) acked = write(byte) && acked;
+    if (stop_after) stop();
+    return acked;
+  }
+  // START (or repeated START), the read address, `count` bytes with the
+  // last one not acknowledged, STOP.
+  std::vector<std::uint8_t> receive(std::uint8_t address, std::size_t count) {
+    start();
+    std::vector<std::uint8_t> bytes;
+    if (write(static_cast<std::uint8_t>(address | 1))) {
+      for (std::size_t i = 0; i < count; ++i) bytes.push_back(read(i + 1 < count));
+    }
+    stop();
+    return bytes;
+  }
+
   // START, the address, STOP: whether a slave answers there.
   bool probe(std::uint8_t address) {
     start();
@@ -169,6 +223,9 @@ class LineMaster {
   Lines lines_;
   bool sda_ = true;
   bool scl_ = true;
+  bool waits_for_clock_ = false;
+  std::uint64_t fell_at_ = 0;
+  std::vector<std::uint64_t> lows_;
 };
 
 using BusLineMaster = LineMaster<BusLines>;
