@@ -61,7 +61,7 @@ long kernel_ioctl(i2cdev::Bus& bus, i2cdev::Client& client, unsigned int request
       std::size_t at = 0;
       for (const auto& area : out_areas) {
         const std::size_t n = std::min(area.iov_len, answer.data.size() - at);
-        std::memcpy(area.iov_base, answer.data.data() + at, n);
+        if (n != 0) std::memcpy(area.iov_base, answer.data.data() + at, n);
         at += n;
       }
       return answer.result;
