@@ -1,4 +1,5 @@
 // tarnwick-eeprom: dumps, programs and verifies a 24C01 to 24C16.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -46,6 +47,20 @@ struct Options {
   Command command = Command::dump;
   std::string file;
 };
+
+// Pages the simulated bench could not save to its EEPROM File so far; 0
+// when the bench is not the backend. The bench is loaded by the port layer
+// on its own, so it is looked up among the objects already loaded and
+// never loaded here.
+unsigned long long bench_unsaved_pages() {
+  void* bench = ::dlopen("libdlportio-sim.so.1", RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  if (bench == nullptr) return 0;
+  using Count = unsigned long long (*)();
+  const auto count = reinterpret_cast<Count>(::dlsym(bench, "SimBenchUnsavedPages"));
+  const unsigned long long unsaved = count != nullptr ? count() : 0;
+  ::dlclose(bench);
+  return unsaved;
+}
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
@@ -155,6 +170,7 @@ int main(int argc, char** argv) {
 
   const bus_access::Exports& bus = bus_access::linked();
   bus_access::open_library(bus, options.adapter);
+  const unsigned long long unsaved_before = bench_unsaved_pages();
   eeprom_transfer::Target target{&bus, options.part, static_cast<std::uint8_t>(options.address),
                                  bus_access::send_count(bus)};
 
@@ -183,6 +199,12 @@ int main(int argc, char** argv) {
           eeprom_transfer::compare(options.part, memory, expected, options.file);
       !mismatch.empty()) {
     return fail(mismatch);
+  }
+  // The part holds the bytes, but on the bench they are gone when this
+  // program ends: the write did not do what it was asked.
+  if (options.command == Command::write && bench_unsaved_pages() != unsaved_before) {
+    return fail("the bench could not save the EEPROM image to its EEPROM File; "
+                "the bytes written are lost when this program ends");
   }
   std::printf("%s %u bytes at %02X: %s\n", options.command == Command::write ? "wrote and verified" : "verified",
               static_cast<unsigned>(expected.size()), static_cast<unsigned>(options.address),

@@ -35,27 +35,7 @@ std::int16_t adapter_for_interface(std::int16_t number) {
   }
 }
 
-}  // namespace
-
-extern "C" {
-
-int16_t I2C_Init(void) { return frame::init_operations[current_adapter()](); }
-
-int16_t I2C_Start(void) { return frame::start_operations[current_adapter()](); }
-
-int16_t I2C_Stop(void) { return frame::stop_operations[current_adapter()](); }
-
-int16_t I2C_Address(int16_t address) {
-  return frame::address_operations[current_adapter()](address);
-}
-
-int16_t I2C_Send(int16_t count, const uint8_t* data) { return send_bytes(count, data); }
-
-int16_t I2C_Read(int16_t count, uint8_t* buffer) { return read_bytes(count, buffer); }
-
-int16_t I2C_SendByte(uint8_t byte) { return send_bytes(1, &byte); }
-
-int16_t I2C_GetByte(void) {
+std::int16_t get_byte() {
   std::uint8_t byte = 0;
   const std::int16_t result = read_bytes(1, &byte);
   if (result < 0) {
@@ -69,14 +49,68 @@ int16_t I2C_GetByte(void) {
   return byte;
 }
 
+// No C++ exception may leave through a C function: the host has no way to
+// catch it and would be aborted. Running out of memory (a configuration
+// file read whole, a trace line) ends the call as a refusal instead.
+constexpr std::int16_t kFailed = -1;
+
+template <typename Call>
+std::int16_t guarded(Call call) noexcept {
+  try {
+    return call();
+  } catch (...) {
+    return kFailed;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+int16_t I2C_Init(void) {
+  return guarded([] { return frame::init_operations[current_adapter()](); });
+}
+
+int16_t I2C_Start(void) {
+  return guarded([] { return frame::start_operations[current_adapter()](); });
+}
+
+int16_t I2C_Stop(void) {
+  return guarded([] { return frame::stop_operations[current_adapter()](); });
+}
+
+int16_t I2C_Address(int16_t address) {
+  return guarded([=] { return frame::address_operations[current_adapter()](address); });
+}
+
+int16_t I2C_Send(int16_t count, const uint8_t* data) {
+  return guarded([=] { return send_bytes(count, data); });
+}
+
+int16_t I2C_Read(int16_t count, uint8_t* buffer) {
+  return guarded([=] { return read_bytes(count, buffer); });
+}
+
+int16_t I2C_SendByte(uint8_t byte) {
+  return guarded([&] { return send_bytes(1, &byte); });
+}
+
+int16_t I2C_GetByte(void) {
+  return guarded([] { return get_byte(); });
+}
+
 int16_t I2C_Info(void) {
-  frame::show_information();
-  return 0;
+  return guarded([] {
+    frame::show_information();
+    return std::int16_t{0};
+  });
 }
 
 int16_t I2C_SelectInterface(int16_t number) {
-  state::adapter_index = adapter_for_interface(number);
-  return 0;
+  return guarded([=] {
+    state::adapter_index = adapter_for_interface(number);
+    return std::int16_t{0};
+  });
 }
 
 }  // extern "C"

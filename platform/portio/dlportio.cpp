@@ -125,11 +125,21 @@ const char* backend_name() { return routines().row->name; }
 
 }  // namespace portio
 
-// The PC's I/O space has 16 address lines: ports wrap at 0xFFFF.
+// The PC's I/O space has 16 address lines: ports wrap at 0xFFFF. No C++
+// exception leaves through these C calls (a host could not catch it): a
+// read that cannot be done gives 0xFF, as a port with nothing on it does,
+// and a write that cannot be done is lost.
 unsigned char DlPortReadPortUchar(unsigned long port) {
-  return portio::routines().read(static_cast<std::uint16_t>(port));
+  try {
+    return portio::routines().read(static_cast<std::uint16_t>(port));
+  } catch (...) {
+    return 0xFF;
+  }
 }
 
 void DlPortWritePortUchar(unsigned long port, unsigned char value) {
-  portio::routines().write(static_cast<std::uint16_t>(port), value);
+  try {
+    portio::routines().write(static_cast<std::uint16_t>(port), value);
+  } catch (...) {
+  }
 }

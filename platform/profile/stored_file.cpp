@@ -8,12 +8,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/file_utilities.h"
+#include "platform/stderr_line.h"
 #include "platform/trust/trust.h"
 
 namespace profile::storage {
@@ -22,6 +27,8 @@ namespace {
 using file_utilities::Descriptor;
 using file_utilities::folder_of;
 using file_utilities::name_of;
+
+constexpr off_t kLargestFile = off_t{1} << 20;
 
 struct Opened {
   Contents contents;
@@ -47,6 +54,12 @@ Opened read_with_status(const std::string& path) {
         S_ISDIR(opened.info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
     return opened;
   }
+  // A configuration file is a few kilobytes; one far larger is a mistake
+  // or an attack, and reading it whole would cost every host its memory.
+  if (opened.info.st_size > kLargestFile) {
+    opened.contents.problem = "larger than 1 MiB";
+    return opened;
+  }
   // The path was checked before; a file swapped in since is not read.
   if (std::string why = trust::opened_refusal(fd.get()); !why.empty()) {
     opened.contents.problem = std::move(why);
@@ -70,12 +83,30 @@ Opened read_with_status(const std::string& path) {
   return opened;
 }
 
+// Whether the kernel's rule for links in sticky folders (protected_symlinks)
+// forbids this user to follow `link`: in a sticky folder that every user
+// can write, a link is followed only by its own owner or when the folder's
+// owner made it. Applied whatever the sysctl says, since the link was
+// planted where anyone may plant one.
+bool forbidden_link(const std::string& link, const struct stat& info) {
+  struct stat folder{};
+  if (::stat(folder_of(link).c_str(), &folder) != 0) return true;
+  const bool open_sticky = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+  return open_sticky && info.st_uid != folder.st_uid && info.st_uid != ::geteuid();
+}
+
 // The file a write to `path` must replace: the end of its chain of links,
-// which may not exist yet. Nothing when the chain loops.
+// which may not exist yet. Nothing when the chain loops, or passes a link
+// that the kernel would not follow for this user.
 std::optional<std::string> link_target(std::string path) {
   for (int depth = 0; depth < file_utilities::kMaxLinkDepth; ++depth) {
     struct stat info{};
     if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    if (forbidden_link(path, info)) {
+      portio::stderr_line("not writing the debug record through " + path +
+                          ": a link in a sticky folder that another user owns");
+      return std::nullopt;
+    }
     char target[PATH_MAX];
     const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) return std::nullopt;
@@ -106,16 +137,135 @@ void remove_stale_temporaries(int folder, const std::string& name) {
   ::closedir(listing);
 }
 
-bool lock(int fd) {
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) return false;
+// Any user who can open the folder can lock it, so the wait is short: a
+// debug record is not worth a host stalled on the bus for ever. Writers
+// that take turns replace the file each time, so while the file keeps
+// changing the lock is changing hands and the wait goes on; a holder that
+// changes nothing for 200 ms is taken for stuck. However busy the folder,
+// no wait outlasts 10 s. Polling, not a blocking flock: a library must not
+// take a signal of the host's to break a wait.
+constexpr long long kStuckNs = 200'000'000;
+constexpr long long kLongestNs = 10'000'000'000;
+constexpr long kLockPauseNs = 1'000'000;
+
+long long monotonic_ns() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// What a finished writer leaves different: a new inode, or new times.
+struct Mark {
+  ino_t inode = 0;
+  long long changed = 0;
+  bool operator==(const Mark&) const = default;
+};
+
+Mark mark_of(int folder, const std::string& name) {
+  struct stat info{};
+  if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return {};
+  return {info.st_ino, static_cast<long long>(info.st_ctim.tv_sec) * 1'000'000'000 +
+                           info.st_ctim.tv_nsec};
+}
+
+bool lock(int fd, const std::string& folder, const std::string& name) {
+  const long long began = monotonic_ns();
+  long long progress = began;
+  Mark seen = mark_of(fd, name);
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    const long long now = monotonic_ns();
+    if (const Mark mark = mark_of(fd, name); !(mark == seen)) {
+      seen = mark;
+      progress = now;
+    }
+    if (now - progress > kStuckNs || now - began > kLongestNs) break;
+    const timespec pause{0, kLockPauseNs};
+    ::nanosleep(&pause, nullptr);
   }
-  return true;
+  portio::stderr_line("not writing the debug record: " + folder +
+                      " stays locked by another process");
+  return false;
+}
+
+// Whether the mode bits let this user write the file: the bits of the one
+// class (owner, group, others) that applies, as the kernel picks it. Root
+// passes access(W_OK) for every file, so the bits are looked at directly:
+// a file whose owner took the write bit away is left as it is, by root too.
+bool mode_allows_writing(const struct stat& info) {
+  const uid_t user = ::geteuid();
+  if (user == info.st_uid) return (info.st_mode & S_IWUSR) != 0;
+  bool in_group = ::getegid() == info.st_gid;
+  if (!in_group) {
+    const int count = ::getgroups(0, nullptr);
+    if (count > 0) {
+      std::vector<gid_t> groups(static_cast<std::size_t>(count));
+      const int got = ::getgroups(count, groups.data());
+      for (int i = 0; i < got; ++i) in_group = in_group || groups[i] == info.st_gid;
+    }
+  }
+  if (in_group) return (info.st_mode & S_IWGRP) != 0;
+  return (info.st_mode & S_IWOTH) != 0;
+}
+
+// The text last read of each file, so that a host reading key after key
+// reads the file once, yet sees at once a file changed in between.
+struct Remembered {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  timespec changed{};
+  timespec status_changed{};  // a chmod or chown since shows here
+  off_t size = 0;
+  Contents contents;
+};
+
+bool same_file(const Remembered& seen, const std::string& path, const struct stat& now) {
+  return seen.path == path && seen.device == now.st_dev && seen.inode == now.st_ino &&
+         seen.changed.tv_sec == now.st_mtim.tv_sec &&
+         seen.changed.tv_nsec == now.st_mtim.tv_nsec &&
+         seen.status_changed.tv_sec == now.st_ctim.tv_sec &&
+         seen.status_changed.tv_nsec == now.st_ctim.tv_nsec && seen.size == now.st_size;
+}
+
+// File times advance in clock ticks, so a file rewritten within the tick in
+// which it was read could keep its times and size. Text read so soon after
+// the file last changed is not remembered (as git treats a racy index).
+bool settled(const struct stat& info) {
+  constexpr long long kTickNs = 50'000'000;
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const auto ns = [](const timespec& t) {
+    return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+  };
+  return ns(now) - ns(info.st_mtim) > kTickNs && ns(now) - ns(info.st_ctim) > kTickNs;
 }
 
 }  // namespace
 
-Contents read_whole(const std::string& path) { return read_with_status(path).contents; }
+Contents read_whole(const std::string& path) {
+  static std::mutex guard;
+  static std::optional<Remembered> last;
+  struct stat now{};
+  const bool found = ::stat(path.c_str(), &now) == 0 && S_ISREG(now.st_mode);
+  {
+    const std::lock_guard<std::mutex> hold(guard);
+    if (found && last && same_file(*last, path, now)) return last->contents;
+  }
+  Opened opened = read_with_status(path);
+  if (opened.contents.presence == Presence::present && settled(opened.info)) {
+    const std::lock_guard<std::mutex> hold(guard);
+    last = Remembered{path,
+                      opened.info.st_dev,
+                      opened.info.st_ino,
+                      opened.info.st_mtim,
+                      opened.info.st_ctim,
+                      opened.info.st_size,
+                      opened.contents};
+  }
+  return std::move(opened.contents);
+}
 
 bool update(const std::string& path,
             const std::function<std::string(std::string_view)>& edit) {
@@ -128,14 +278,17 @@ bool update(const std::string& path,
   // The lock sits on the folder: the file itself is replaced by each
   // rename, so a lock on it would not be seen by the next writer.
   Descriptor folder(::open(folder_of(*target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!folder.valid() || !lock(folder.get())) return false;
+  if (!folder.valid() || !lock(folder.get(), folder_of(*target), name)) return false;
   remove_stale_temporaries(folder.get(), name);
 
   const Opened old = read_with_status(*target);
   if (old.contents.presence == Presence::unusable) return false;
   const bool existed = old.contents.presence == Presence::present;
   // The rename would get past a read-only file; its owner meant it kept.
-  if (existed && ::access(target->c_str(), W_OK) != 0) return false;
+  if (existed && (!mode_allows_writing(old.info) ||
+                  (::geteuid() != 0 && ::access(target->c_str(), W_OK) != 0))) {
+    return false;
+  }
   const std::string text = edit(old.contents.text);
   if (existed && text == old.contents.text) return true;
 
@@ -152,6 +305,25 @@ bool update(const std::string& path,
     if (!out.valid() && errno != EEXIST) return false;
   }
   if (!out.valid()) return false;
+
+  // The new file must keep the old one's owner and group: a writer that may
+  // not give them (an ordinary user rewriting another's group-writable
+  // file) would take the file from its owner, so the record is skipped.
+  // Writing in place instead would lose the all-old-or-all-new guarantee.
+  if (existed) {
+    struct stat made{};
+    const bool kept =
+        ::fstat(out.get(), &made) == 0 &&
+        ((made.st_uid == old.info.st_uid && made.st_gid == old.info.st_gid) ||
+         ::fchown(out.get(), old.info.st_uid, old.info.st_gid) == 0);
+    if (!kept) {
+      out.close();
+      ::unlinkat(folder.get(), temporary.c_str(), 0);
+      portio::stderr_line("not writing the debug record to " + *target +
+                          ": it would no longer belong to its owner");
+      return false;
+    }
+  }
 
   file_utilities::Replacement how{.folder = folder.get(), .temporary = temporary, .target = name,
                                   .durable = true};

@@ -65,6 +65,7 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
   if (!config.waveform.empty()) {
     std::string error;
     if (auto waveform = Waveform::open(config.waveform, &error)) {
+      waveform->on_failure(parts.warn);
       parts.bus.record_waveform(std::move(waveform));
     } else {
       parts.warn(error + "; no waveform is recorded");

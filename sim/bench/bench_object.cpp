@@ -7,6 +7,7 @@
 #include "sim/bench/bench.h"
 #include "sim/bench/sim_bench.h"
 #include "sim/bus/i2c_bus.h"
+#include "sim/devices/eeprom_24c02.h"
 
 namespace sim {
 namespace {
@@ -83,6 +84,8 @@ unsigned long long SimBenchViolations(void) {
 unsigned long long SimBenchTimingViolations(void) {
   return sim::bench != nullptr ? sim::bench->bus().timing_violations() : 0;
 }
+
+unsigned long long SimBenchUnsavedPages(void) { return sim::unsaved_pages(); }
 
 void SimBenchRestart(void) {
   if (sim::bench != nullptr) {

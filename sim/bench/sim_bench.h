@@ -31,6 +31,12 @@ SIM_BENCH_API unsigned long long SimBenchViolations(void);
  * off. */
 SIM_BENCH_API unsigned long long SimBenchTimingViolations(void);
 
+/* Programmed EEPROM pages that did not reach the EEPROM File in this
+ * process: the save failed (full disk, a folder it may not write), or the
+ * file was left alone because it could not be loaded. A tool that wrote
+ * the part fails when this grew, since the image it wrote is lost. */
+SIM_BENCH_API unsigned long long SimBenchUnsavedPages(void);
+
 /* Powers the running bench down (waveform closed, EEPROM contents saved)
  * and up again with section "Simulation" read anew; nothing when it is not
  * running, since it reads its settings when it starts. */

@@ -51,17 +51,29 @@ std::unique_ptr<Waveform> Waveform::open(const std::string& path,
     if (error != nullptr) *error = "cannot write waveform file \"" + path + "\": " + why;
     return nullptr;
   }
-  return std::unique_ptr<Waveform>(new Waveform(file));
+  return std::unique_ptr<Waveform>(new Waveform(file, path));
 }
 
-Waveform::Waveform(std::FILE* file) : file_(file) {
+Waveform::Waveform(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) {
   buffer_.reserve(kFlushAt + 256);
 }
 
 Waveform::~Waveform() {
   if (begun_ && !finished_) finish(0);
   flush();
-  if (std::fclose(file_) != 0) healthy_ = false;
+  // The close is the last chance to hear of a write that did not reach
+  // the file.
+  if (std::fclose(file_) != 0) fail();
+}
+
+void Waveform::fail() {
+  const int error = errno;
+  if (!healthy_) return;
+  healthy_ = false;
+  if (tell_) {
+    tell_("cannot write waveform file \"" + path_ + "\": " + std::strerror(error) +
+          "; the recording is incomplete");
+  }
 }
 
 void Waveform::put(const char* text, std::size_t length) {
@@ -73,7 +85,7 @@ void Waveform::flush() {
   if (buffer_.empty()) return;
   if (healthy_ &&
       std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
-    healthy_ = false;
+    fail();
   }
   buffer_.clear();
 }
@@ -156,7 +168,7 @@ void Waveform::finish(std::uint64_t step) {
                              static_cast<unsigned long long>(stamp));
   put(text, static_cast<std::size_t>(length));
   flush();
-  if (std::fflush(file_) != 0) healthy_ = false;
+  if (std::fflush(file_) != 0) fail();
 }
 
 }  // namespace sim

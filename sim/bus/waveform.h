@@ -21,8 +21,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace sim {
 
@@ -51,9 +53,14 @@ class Waveform {
 
   // False once a write to the file failed (disk full, for instance).
   bool healthy() const { return healthy_; }
+  // Where the first failed write is told, one line naming the file and the
+  // error: a recording cut short must not pass for a whole one.
+  void on_failure(std::function<void(std::string_view)> tell) { tell_ = std::move(tell); }
 
  private:
-  explicit Waveform(std::FILE* file);
+  Waveform(std::FILE* file, std::string path);
+  // Marks the recording broken by the error in errno; told the first time.
+  void fail();
   void put(const char* text, std::size_t length);
   // The starting levels, once, at `stamp`.
   void dump_start(std::uint64_t stamp);
@@ -70,6 +77,8 @@ class Waveform {
   bool started_ = false;
   bool finished_ = false;
   bool healthy_ = true;
+  std::string path_;
+  std::function<void(std::string_view)> tell_;
 };
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -69,8 +70,18 @@ void Eeprom24c02::load() {
   mutable_chip().set_contents(image);
 }
 
+namespace {
+std::atomic<unsigned long long> unsaved{0};
+}  // namespace
+
+unsigned long long unsaved_pages() { return unsaved.load(std::memory_order_relaxed); }
+
 void Eeprom24c02::save() {
-  if (file_.empty() || !file_usable_) return;
+  if (file_.empty()) return;
+  if (!file_usable_) {
+    unsaved.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   // A name nobody can guess, beside the file: its folder may be one that
   // other users write in, and no lock makes writers there take turns.
   std::string temporary = file_ + ".XXXXXX";
@@ -90,7 +101,10 @@ void Eeprom24c02::save() {
   }
   if (error == 0) {
     save_failing_ = false;
-  } else if (!save_failing_) {
+    return;
+  }
+  unsaved.fetch_add(1, std::memory_order_relaxed);
+  if (!save_failing_) {
     // Told once per run of failures, not once per page.
     save_failing_ = true;
     tell("EEPROM File \"" + file_ + "\": cannot save the contents (" +

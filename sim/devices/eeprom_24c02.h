@@ -17,6 +17,11 @@
 
 namespace sim {
 
+// Programmed pages that did not reach the named EEPROM File in this
+// process (the save failed, or the file was left alone since it could not
+// be loaded): a tool that wrote the part can tell that the image is lost.
+unsigned long long unsaved_pages();
+
 class Eeprom24c02 final : public EepromFace {
  public:
   static constexpr EepromPart kPart = kEepromParts[1];

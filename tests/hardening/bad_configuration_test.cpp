@@ -161,28 +161,50 @@ TEST_F(BadConfiguration, BinaryGarbageGivesTheDefaultsAndKeepsEveryByteWhenTheRe
   EXPECT_EQ(debug_record(file, "Barbican"), "Base:0x378 Nops:0x100");
 }
 
-TEST_F(BadConfiguration, TenMegabytesOfTextAreReadToTheirEndAndKeptWhole) {
-  std::string text;
-  text.reserve(10 * 1024 * 1024 + 4096);
-  for (int section = 0; text.size() < 10 * 1024 * 1024; ++section) {
-    text += "; rig " + std::to_string(section) + " was calibrated on the old bench\n";
-    text += "[Rig " + std::to_string(section) + "]\n";
-    for (int key = 0; key < 20; ++key) {
-      text += "Base = " + std::to_string(key) + "\nNops = " + std::to_string(section) + "\n";
+// A file of many sections up to the largest read is read to its end and
+// kept whole; a larger one is refused with one line, every setting takes
+// its default, and the file is left as it was.
+TEST_F(BadConfiguration, LargeFilesAreReadToTheirEndAndKeptWholeUpToOneMebibyte) {
+  struct Case {
+    std::size_t size;
+    bool read;
+  };
+  // Room under the bound for the debug records the adapters add.
+  const Case cases[] = {{(1u << 20) - 4096, true}, {10u << 20, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + " bytes");
+    const std::string tail = "[I2C para]\nNops = 3\n" + kCustomWiring + "Nops = 4\n";
+    std::string text;
+    text.reserve(c.size + 4096);
+    for (int section = 0; text.size() + 2048 + tail.size() < c.size; ++section) {
+      text += "; rig " + std::to_string(section) + " was calibrated on the old bench\n";
+      text += "[Rig " + std::to_string(section) + "]\n";
+      for (int key = 0; key < 20; ++key) {
+        text += "Base = " + std::to_string(key) + "\nNops = " + std::to_string(section) + "\n";
+      }
     }
-  }
-  // The settings that count come last of all.
-  text += "[I2C para]\nNops = 3\n" + kCustomWiring + "Nops = 4\n";
-  const std::string file = path("I2C.INI");
-  test_kit::write_file(file, text);
+    // The settings that count come last of all.
+    text += tail;
+    const std::string file = path("I2C.INI");
+    test_kit::write_file(file, text);
 
-  const auto run = console(file, kAllAdapters);
-  expect_all_adapters_work(run);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(debug_record(file, "Bastion"), "Base:0x378 Nops:0x3");
-  EXPECT_EQ(debug_record(file, "Barbican"), "Base:0x378 Nops:0x4");
-  const std::string after = test_kit::read_file(file);
-  EXPECT_EQ(after.substr(0, text.size()), text);
+    const auto run = console(file, kAllAdapters);
+    expect_all_adapters_work(run, c.read);
+    if (c.read) {
+      EXPECT_EQ(run.err, "");
+      EXPECT_EQ(debug_record(file, "Bastion"), "Base:0x378 Nops:0x3");
+      EXPECT_EQ(debug_record(file, "Barbican"), "Base:0x378 Nops:0x4");
+      const std::string after = test_kit::read_file(file);
+      EXPECT_EQ(after.substr(0, text.size()), text);
+      continue;
+    }
+    const std::string refused =
+        "cannot read the configuration file " + file + " (larger than 1 MiB)";
+    const auto first = run.err.find(refused);
+    EXPECT_NE(first, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(refused, first + 1), std::string::npos) << "told once: " << run.err;
+    EXPECT_EQ(test_kit::read_file(file), text);
+  }
 }
 
 TEST_F(BadConfiguration, LinesOfAHundredThousandCharactersAreCutToTheValueBuffer) {

@@ -118,6 +118,44 @@ TEST(Eeprom, WritesAndVerifiesA256ByteFileThroughEachAdapter) {
   }
 }
 
+// The part held the bytes only while the program ran when the bench could
+// not save its image: the write did not do what it was asked.
+TEST(Eeprom, AWriteWhoseImageTheBenchCouldNotSaveFails) {
+  struct Case {
+    std::string eeprom_file;  // below the scratch folder
+    int status;
+  };
+  const Case cases[] = {
+      {"no such folder/eeprom.bin", 1},
+      {"plain/eeprom.bin", 1},  // "plain" is a file
+      {"eeprom.bin", 0},
+  };
+  for (const Case& c : cases) {
+    for (const std::string adapter : {"1", "2"}) {
+      SCOPED_TRACE(c.eeprom_file + " through adapter " + adapter);
+      Scratch scratch;
+      scratch.write("plain", "");
+      scratch.write("I2C.INI", kQuickBench + "[Simulation]\nEEPROM File = " +
+                                   scratch.file(c.eeprom_file) + "\n");
+      const auto image = eeprom_image();
+      scratch.write("image.bin", std::string(image.begin(), image.end()));
+      const Outcome written =
+          in(scratch, eeprom({"-i", adapter, "write", scratch.file("image.bin")}));
+      EXPECT_EQ(written.status(), c.status) << written.err;
+      if (c.status == 0) {
+        EXPECT_EQ(written.out,
+                  "wrote and verified 256 bytes at A0: " + scratch.file("image.bin") + "\n");
+        continue;
+      }
+      EXPECT_EQ(written.out, "");
+      EXPECT_NE(written.err.find(scratch.file(c.eeprom_file)), std::string::npos) << written.err;
+      EXPECT_NE(written.err.find("tarnwick-eeprom: the bench could not save the EEPROM image"),
+                std::string::npos)
+          << written.err;
+    }
+  }
+}
+
 TEST(Eeprom, WritesVerifiesAndDumpsEverySizeAtItsBlockAddresses) {
   struct Size {
     std::string part;

@@ -1,5 +1,6 @@
 // Reading keys: matching, trimming, quoting, truncation, and files that
 // are missing, odd or hostile.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -177,7 +178,8 @@ TEST_F(ProfileGet, NulBytesNeitherMatchNamesNorLeakIntoValues) {
 
 TEST_F(ProfileGet, BinaryGarbageIsSurvived) {
   std::mt19937 generator(8584);
-  std::string garbage(1 << 20, '\0');
+  // Just under the largest file read, with the section still to come.
+  std::string garbage((1 << 20) - 64, '\0');
   for (char& c : garbage) c = static_cast<char>(generator());
   write("I2C.INI", garbage);
   EXPECT_EQ(value("I2C Card", "Base"), "<default>");
@@ -185,14 +187,57 @@ TEST_F(ProfileGet, BinaryGarbageIsSurvived) {
   EXPECT_EQ(value("I2C Card", "Base"), "320");
 }
 
-TEST_F(ProfileGet, HugeFilesAndLinesAreReadWhole) {
+TEST_F(ProfileGet, FilesUpToOneMebibyteAndTheirLongLinesAreReadWhole) {
   std::string big;
   const std::string filler = "; " + std::string(98, 'c') + "\n";
-  while (big.size() < 10u << 20) big += filler;
-  big += "[S]\nlong=" + std::string(100000, 'x') + "\nlast=found\n";
+  const std::string tail = "[S]\nlong=" + std::string(100000, 'x') + "\nlast=found\n";
+  while (big.size() + filler.size() + tail.size() <= 1u << 20) big += filler;
+  big += tail;
   write("I2C.INI", big);
   EXPECT_EQ(value("S", "last"), "found");
   EXPECT_EQ(value("S", "long"), std::string(79, 'x'));
+}
+
+// A configuration file is small; one larger than 1 MiB is refused whole,
+// with a reason to tell, instead of costing every host its memory.
+TEST_F(ProfileGet, FilesLargerThanOneMebibyteAreRefused) {
+  struct Case {
+    std::size_t size;
+    bool read;
+  };
+  const Case cases[] = {{1u << 20, true}, {(1u << 20) + 1, false}, {10u << 20, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.size << " bytes");
+    const std::string head = "[S]\nk=v\n";
+    write("I2C.INI", head + std::string(c.size - head.size(), ';'));
+    EXPECT_EQ(value("S", "k"), c.read ? "v" : "<default>");
+    EXPECT_EQ(profile::unreadable_reason(path("I2C.INI")), c.read ? "" : "larger than 1 MiB");
+  }
+}
+
+// The text is read once and kept while the file stays the same; any change
+// since, even one keeping the size, made a moment or long after, shows.
+TEST_F(ProfileGet, AFileChangedBetweenReadsIsReadAgain) {
+  struct Case {
+    const char* text;
+    const char* expected;
+    bool settle;  // make the file look old, so that its text is kept
+  };
+  const Case cases[] = {
+      {"[S]\nk=one\n", "one", true},   {"[S]\nk=two\n", "two", true},
+      {"[S]\nk=six\n", "six", false},  {"[S]\nk=ten\n", "ten", false},
+      {"[S]\nk=eleven\n", "eleven", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    write("I2C.INI", c.text);
+    if (c.settle) {
+      const timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+      ASSERT_EQ(::utimensat(AT_FDCWD, path("I2C.INI").c_str(), old_times, 0), 0);
+    }
+    EXPECT_EQ(value("S", "k"), c.expected);
+    EXPECT_EQ(value("S", "k"), c.expected);
+  }
 }
 
 }  // namespace

@@ -1,12 +1,19 @@
 // Writing keys: every other byte of the file kept, new keys and sections
 // placed where a reader expects them, the file's mode and links kept, and
 // nothing changed when a write cannot be done.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 
 #include "platform/profile/profile.h"
 #include "scratch_folder.h"
+#include "tests/support/child.h"
 
 namespace {
 
@@ -187,6 +194,128 @@ TEST_F(ProfilePut, NoTemporaryFileOutlivesAWrite) {
   ASSERT_TRUE(put("S", "k", "v"));
   ASSERT_TRUE(put("S", "k", "v"));
   EXPECT_EQ(folder_entries(), std::vector<std::string>{"I2C.INI"});
+}
+
+// What the owner meant by the mode bits holds for root too: root passes
+// every permission check, so only the bits tell that a file is read-only.
+TEST_F(ProfilePut, ReadOnlyFilesAreNeverRewrittenByAnyone) {
+  struct Case {
+    mode_t mode;
+    bool rewritten;
+  };
+  const Case cases[] = {
+      {0444, false}, {0400, false}, {0440, false}, {0604, true}, {0644, true}, {0600, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << std::oct << c.mode);
+    write("I2C.INI", commented_file);
+    ASSERT_EQ(::chmod(path("I2C.INI").c_str(), c.mode), 0);
+    EXPECT_EQ(put("S", "k", "v"), c.rewritten);
+    if (!c.rewritten) {
+      EXPECT_EQ(read("I2C.INI"), commented_file);
+    }
+    EXPECT_EQ(mode_of(path("I2C.INI")) & 07777, c.mode);
+    ::chmod(path("I2C.INI").c_str(), 0600);
+  }
+}
+
+// Anyone who can open the folder can lock it; a writer gives up soon
+// instead of waiting for ever (with the bus held, at a host's start).
+TEST_F(ProfilePut, AFolderLockedForEverIsGivenUpSoon) {
+  write("I2C.INI", commented_file);
+  const int held = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const auto began = std::chrono::steady_clock::now();
+  test_kit::Child writer([&] { return put("S", "k", "v") ? 1 : 0; });
+  const test_kit::Child::Ending ending = writer.wait(10000);
+  const auto waited = std::chrono::steady_clock::now() - began;
+  ::close(held);
+  EXPECT_EQ(ending.outcome, test_kit::Child::Outcome::exited);
+  EXPECT_EQ(ending.code, 0);
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  EXPECT_EQ(read("I2C.INI"), commented_file);
+  // Once the lock is gone, the record is written again.
+  EXPECT_TRUE(put("S", "k", "v"));
+}
+
+// Runs `body` in a child that has become user and group `id`: 1 for true.
+int as_user(uid_t id, const std::function<bool()>& body) {
+  test_kit::Child child([&] {
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(id, id, id) != 0 ||
+        ::setresuid(id, id, id) != 0) {
+      return 99;
+    }
+    return body() ? 1 : 0;
+  });
+  return child.exit_status();
+}
+
+constexpr uid_t kNobody = 65534;
+constexpr uid_t kThirdUser = 65533;
+
+// An ordinary user who may write a shared file, but not give it its
+// owner's ids, leaves it alone: a replacement would belong to the writer.
+TEST_F(ProfilePut, ARewrittenFileKeepsItsOwnerAndGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
+  ASSERT_EQ(::chmod(folder_.c_str(), 0777), 0);
+  struct Case {
+    uid_t owner;
+    gid_t group;
+    int expected;  // the writer's result
+  };
+  const Case cases[] = {
+      {kThirdUser, kThirdUser, 0},  // another user's file: skipped
+      {0, 0, 0},                    // root's file: skipped
+      {kNobody, kNobody, 1},        // the writer's own file: written
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "owner " << c.owner);
+    write("I2C.INI", commented_file);
+    ASSERT_EQ(::chown(path("I2C.INI").c_str(), c.owner, c.group), 0);
+    ASSERT_EQ(::chmod(path("I2C.INI").c_str(), 0666), 0);
+    EXPECT_EQ(as_user(kNobody, [&] { return put("S", "k", "v"); }), c.expected);
+    struct stat info{};
+    ASSERT_EQ(::stat(path("I2C.INI").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, c.owner);
+    EXPECT_EQ(info.st_gid, c.group);
+    EXPECT_EQ(info.st_mode & 07777, 0666u);
+    EXPECT_EQ(read("I2C.INI") == commented_file, c.expected == 0);
+    EXPECT_EQ(folder_entries(), std::vector<std::string>{"I2C.INI"});
+  }
+}
+
+// The kernel follows a link in a sticky, world-writable folder only for
+// the link's owner or when the folder's owner made it; a writer that
+// resolves links itself keeps the same rule.
+TEST_F(ProfilePut, ALinkTheKernelWouldNotFollowIsNotFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as several users";
+  ASSERT_EQ(::chmod(folder_.c_str(), 0755), 0);
+  std::filesystem::create_directory(path("shared"));
+  ASSERT_EQ(::chmod(path("shared").c_str(), 01777), 0);
+  std::filesystem::create_directory(path("victim"));
+  ASSERT_EQ(::chmod(path("victim").c_str(), 0777), 0);
+  struct Case {
+    uid_t link_owner;
+    int expected;
+  };
+  const Case cases[] = {
+      {kThirdUser, 0},  // another user's link: refused
+      {0, 1},           // the folder owner's link: followed
+      {kNobody, 1},     // the writer's own link: followed
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "link owner " << c.link_owner);
+    write("victim/target.ini", commented_file);
+    ASSERT_EQ(::chown(path("victim/target.ini").c_str(), kNobody, kNobody), 0);
+    std::filesystem::remove(path("shared/I2C.INI"));
+    std::filesystem::create_symlink(path("victim/target.ini"), path("shared/I2C.INI"));
+    ASSERT_EQ(::lchown(path("shared/I2C.INI").c_str(), c.link_owner, c.link_owner), 0);
+    EXPECT_EQ(as_user(kNobody,
+                      [&] { return profile::put(path("shared/I2C.INI"), "S", "k", "v"); }),
+              c.expected);
+    EXPECT_EQ(read("victim/target.ini") == commented_file, c.expected == 0);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // independent I2C decoder.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -162,6 +164,48 @@ TEST_F(WaveformTest, OpenNamesTheFileItCannotWrite) {
   std::string error;
   EXPECT_EQ(sim::Waveform::open("/nonexistent-dir/bus.vcd", &error), nullptr);
   EXPECT_NE(error.find("/nonexistent-dir/bus.vcd"), std::string::npos) << error;
+}
+
+// A recording that could not be written is told once, naming the file and
+// the error, however many writes failed; one written whole is not told.
+TEST_F(WaveformTest, AFailedWriteIsToldOnceNamingTheFileAndTheError) {
+  struct Case {
+    std::string path;
+    std::size_t changes;  // enough to fill the buffer several times, or few
+    const char* error;    // nullptr: nothing to tell
+  };
+  const std::string good = ::testing::TempDir() + "/told-" + std::to_string(::getpid()) + ".vcd";
+  const Case cases[] = {
+      {"/dev/full", 5, "No space left on device"},
+      {"/dev/full", 200000, "No space left on device"},
+      {good, 200000, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " with " + std::to_string(c.changes) + " changes");
+    std::string error;
+    auto waveform = sim::Waveform::open(c.path, &error);
+    if (waveform == nullptr) {
+      // Refused at the open: told there, naming the file.
+      EXPECT_NE(error.find(c.path), std::string::npos) << error;
+      continue;
+    }
+    std::vector<std::string> told;
+    waveform->on_failure([&](std::string_view line) { told.emplace_back(line); });
+    waveform->begin(true, true);
+    for (std::size_t step = 1; step <= c.changes; ++step) {
+      waveform->change(step, step % 2 == 0, step % 3 == 0);
+    }
+    waveform->finish(c.changes + 1);
+    waveform.reset();
+    if (c.error == nullptr) {
+      EXPECT_TRUE(told.empty()) << told.front();
+      continue;
+    }
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find(c.path), std::string::npos) << told[0];
+    EXPECT_NE(told[0].find(c.error), std::string::npos) << told[0];
+  }
+  std::filesystem::remove(good);
 }
 
 }  // namespace
