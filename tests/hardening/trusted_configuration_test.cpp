@@ -16,6 +16,8 @@
 #include "tests/hardening/hardening_support.h"
 #include "tests/support/files.h"
 #include "tests/support/program.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/semaphores.h"
 #include "tests/support/tarnwick_harness.h"
 
 namespace {
@@ -204,9 +206,16 @@ TEST_F(TrustedConfiguration, ASetUserIdConsoleTrustsOnlyWhatRootPlacedAndItsUser
     options.argv = {program};
     options.input = "select 2\nstart\naddress 160\nwrite 0,1\nclose\nquit\n";
     options.directory = path(c.folder);
-    options.environment = {"I2C_INI=" + c.i2c_ini};
+    // A prefix of its user's choice would steer the bus lock onto another
+    // program's semaphore set: the lock taken is the machine's own.
+    const test_kit::SemaphoreNamespace chosen("setuid");
+    options.environment = {"I2C_INI=" + c.i2c_ini, chosen.environment_entry()};
     options.as_other_user = true;
     const auto run = test_kit::run_program(options);
+    {
+      const test_kit::ScopedEnv looking("TARNWICK_SEM_PREFIX", chosen.prefix());
+      EXPECT_EQ(test_kit::slot_holders(1), -1) << "the lock was taken under the user's prefix";
+    }
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_NE(run.out.find("Sent to slave : 0 1 \n"), std::string::npos) << run.out << run.err;
     std::vector<std::string> lines;
