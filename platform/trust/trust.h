@@ -47,7 +47,7 @@ std::string opened_refusal(int fd);
 
 // Opens a file that the configuration file names (a trace, a waveform, an
 // EEPROM image) with open(2)'s `flags` and `mode`. Any process refuses a
-// FIFO, a socket, a block device or a folder without waiting on it, and an
+// FIFO, a socket or a block device without waiting on it, and an
 // elevated one a character device too (/dev/null and /dev/tty are fine
 // for anyone else). A privileged process walks every folder on the way as
 // configuration_refusal does, does not follow a final symbolic link,
