@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "platform/stderr_line.h"
+#include "platform/trust/trust.h"
 
 namespace bus_semaphore {
 namespace {
@@ -64,7 +65,7 @@ std::uint32_t fnv1a_32(std::string_view bytes) {
 }
 
 std::string prefixed(const char* name) {
-  const char* prefix = std::getenv("TARNWICK_SEM_PREFIX");
+  const char* prefix = trust::environment("TARNWICK_SEM_PREFIX");
   std::string full = prefix != nullptr ? prefix : "";
   full += name;
   return full;

@@ -7,7 +7,10 @@
 //
 // The environment variable TARNWICK_SEM_PREFIX, when set, is put before
 // every name. It exists for tests, which need locks of their own that
-// neither disturb each other nor a real user of the bus on the machine.
+// neither disturb each other nor a real user of the bus on the machine. A
+// set-user-ID or capability host started by another user than root
+// ignores it (trust::environment): that user must not steer its locks onto
+// another program's semaphores.
 //
 // Each name lives in one System V semaphore set of one semaphore. Its key is
 // the FNV-1a 32-bit hash of the bytes of the prefixed name (no terminator),

@@ -11,6 +11,7 @@
 #include "platform/portio/backends/backend.h"
 #include "platform/profile/profile.h"
 #include "platform/scan.h"
+#include "platform/trust/trust.h"
 
 namespace portio {
 
@@ -108,9 +109,15 @@ PortSettings PortSettings::load(
   if (const std::string refused = file_present ? profile::refusal(settings.config_path) : "";
       !refused.empty()) {
     if (!refusal_told) {
+      // An elevated host names what it trusts in its own words: its user's
+      // files are not among them.
       warn("not using the configuration file " + settings.config_path + ": " + refused +
-           "; a privileged process trusts only a file and folders that root or its real user "
-           "owns and nobody else can write; every setting takes its default");
+           (trust::elevated()
+                ? "; a set-user-ID, set-group-ID or capability host trusts only a file and "
+                  "folders that root owns, nobody else can write and its user can read"
+                : "; a privileged process trusts only a file and folders that root or its "
+                  "real user owns and nobody else can write") +
+           "; every setting takes its default");
     }
     refusal_told = true;
   } else if (const std::string problem = profile::unreadable_reason(settings.config_path);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/profile/profile.h"
+#include "platform/trust/trust.h"
 
 namespace profile {
 namespace {
@@ -26,7 +27,7 @@ bool is_file_name_in_any_case(std::string_view name) {
 }  // namespace
 
 std::string file_path() {
-  if (const char* configured = std::getenv("I2C_INI");
+  if (const char* configured = trust::environment("I2C_INI");
       configured != nullptr && *configured != '\0') {
     return configured;
   }

@@ -2,6 +2,8 @@
 // read afresh each time.
 #include "platform/profile/profile.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -49,6 +51,10 @@ bool put(const std::string& path, const char* section, const char* key,
   if (section == nullptr || key == nullptr || value == nullptr) return false;
   if (!ini::storable(section, key, value)) return false;
   if (!trust::configuration_refusal(path).empty()) return false;
+  // The folder is the choice of the user who started an elevated process:
+  // such a process writes only a file that root placed there.
+  struct stat info{};
+  if (trust::elevated() && ::lstat(path.c_str(), &info) != 0) return false;
   return storage::update(path, [&](std::string_view old) {
     return ini::with_value(old, section, key, value);
   });

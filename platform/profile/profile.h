@@ -17,7 +17,8 @@
 namespace profile {
 
 // Where the configuration file is: the path in the environment variable
-// I2C_INI when it is set and not empty, otherwise the file of the current
+// I2C_INI when it is set and not empty (and the process is not elevated:
+// see trust::environment), otherwise the file of the current
 // directory whose name is "I2C.INI" in any letter case ("I2C.INI" itself
 // first, else the lowest name in byte order; "I2C.INI" when none exists).
 std::string file_path();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "platform/trust/trust.h"
 
@@ -32,6 +33,14 @@ bool privileged() {
   // programs, also when the ids have been made equal since.
   if (::getauxval(AT_SECURE) != 0) return true;
   return holds_raw_io();
+}
+
+const char* environment(const char* name) { return elevated() ? nullptr : std::getenv(name); }
+
+bool elevated() {
+  // Root that started its own console chose its own files; anyone else
+  // with rights beyond their own must not steer them.
+  return ::getuid() != 0 && privileged();
 }
 
 }  // namespace trust

@@ -48,7 +48,10 @@ std::string folder_refusal(const struct stat& info, const std::string& shown) {
   return {};
 }
 
-std::string walk(const std::string& path) {
+// Why `path` is not to be trusted, or empty. With `reached`, `path` names
+// a folder, which is handed back opened for use with openat(2); it stays
+// closed when a name on the way is missing or is no folder.
+std::string walk(const std::string& path, Descriptor* reached = nullptr) {
   std::string absolute = path;
   if (path.front() != '/') {
     char here[PATH_MAX];
@@ -111,15 +114,32 @@ std::string walk(const std::string& path) {
       shown = next_shown;
       continue;
     }
+    if (reached != nullptr) return {};
     // Anything but a regular file cannot be read as the configuration
     // file anyway, and the reader says so in its own words.
     if (!names.empty() || !S_ISREG(info.st_mode)) return {};
-    return rules::file_refusal(info, next_shown);
+    if (std::string why = rules::file_refusal(info, next_shown); !why.empty()) return why;
+    // Its lines quote the file's values; access(2) asks with the real ids.
+    if (elevated() && ::access(next_shown.c_str(), R_OK) != 0) {
+      return next_shown +
+             " cannot be read by the user running this program, and a host with more rights"
+             " than its user shows nothing of such a file";
+    }
+    return {};
   }
+  if (reached != nullptr) *reached = std::move(folder);
   return {};
 }
 
 }  // namespace
+
+namespace rules {
+
+std::string open_folder(const std::string& path, Descriptor& folder) {
+  return walk(path, &folder);
+}
+
+}  // namespace rules
 
 std::string configuration_refusal(const std::string& path) {
   if (path.empty() || !privileged()) return {};

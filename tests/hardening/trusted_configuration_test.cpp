@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "tests/hardening/hardening_support.h"
 #include "tests/support/files.h"
 #include "tests/support/program.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/semaphores.h"
 #include "tests/support/tarnwick_harness.h"
 
 namespace {
@@ -156,6 +159,84 @@ TEST_F(TrustedConfiguration, RootUsesOnlyAFileThatNobodyElseCouldHavePlacedOrCha
     if (std::string(c.folder) == "mine" && ::stat(path("home/bus.vcd").c_str(), &info) == 0) {
       EXPECT_EQ(info.st_mode & 0777, 0600u);
     }
+    for (const char* named : {"home/trace.log", "home/bus.vcd", "home/eeprom.bin"}) {
+      ::unlink(path(named).c_str());
+    }
+  }
+}
+
+// A set-user-ID root copy of the console that user nobody runs, as an
+// installer might make one: it trusts only what root placed where nobody
+// else can write and nobody may read, takes no configuration file from
+// the environment, and so writes root's files only when root named them.
+TEST_F(TrustedConfiguration, ASetUserIdConsoleTrustsOnlyWhatRootPlacedAndItsUserCanRead) {
+  if (!test_kit::can_switch_user()) GTEST_SKIP() << "cannot run the console as another user here";
+  folder("bin", 0755);
+  const std::string program = path("bin/sondrel");
+  std::filesystem::copy_file(SONDREL_PROGRAM, program);
+  ASSERT_EQ(::chmod(program.c_str(), 04755), 0);
+  folder("mine", 0755);
+  test_kit::write_file(path("mine/I2C.INI"), naming_roots_files());
+  folder("secret", 0755);
+  test_kit::write_file(path("secret/I2C.INI"), naming_roots_files());
+  ASSERT_EQ(::chmod(path("secret/I2C.INI").c_str(), 0600), 0);
+  folder("users", 0755, kOther);
+  test_kit::write_file(path("users/I2C.INI"), naming_roots_files());
+  ASSERT_EQ(::chown(path("users/I2C.INI").c_str(), kOther, kOther), 0);
+  folder("empty", 0755);
+  struct Case {
+    const char* name;
+    const char* folder;  // where the console runs
+    std::string i2c_ini;
+    std::string refused;  // the one line's reason; empty: no line
+    bool writes_roots_files;
+  };
+  const Case cases[] = {
+      {"root's readable file in root's folder", "mine", "", "", true},
+      {"the user's own file in the user's folder", "users", "",
+       "the folder " + path("users") + " belongs to user 65534, not to root", false},
+      {"root's file that the user cannot read", "secret", "",
+       path("secret/I2C.INI") + " cannot be read by the user running this program", false},
+      {"I2C_INI naming root's file", "empty", path("mine/I2C.INI"), "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_kit::Program options;
+    options.timeout_ms = 60000;
+    options.argv = {program};
+    options.input = "select 2\nstart\naddress 160\nwrite 0,1\nclose\nquit\n";
+    options.directory = path(c.folder);
+    // A prefix of its user's choice would steer the bus lock onto another
+    // program's semaphore set: the lock taken is the machine's own.
+    const test_kit::SemaphoreNamespace chosen("setuid");
+    options.environment = {"I2C_INI=" + c.i2c_ini, chosen.environment_entry()};
+    options.as_other_user = true;
+    const auto run = test_kit::run_program(options);
+    {
+      const test_kit::ScopedEnv looking("TARNWICK_SEM_PREFIX", chosen.prefix());
+      EXPECT_EQ(test_kit::slot_holders(1), -1) << "the lock was taken under the user's prefix";
+    }
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_NE(run.out.find("Sent to slave : 0 1 \n"), std::string::npos) << run.out << run.err;
+    std::vector<std::string> lines;
+    for (const auto& line : test_kit::lines_of(run.err, true)) {
+      if (line.rfind("tarnwick: ", 0) == 0) lines.push_back(line);
+    }
+    if (c.refused.empty()) {
+      EXPECT_TRUE(lines.empty()) << run.err;
+    } else {
+      EXPECT_EQ(lines.size(), 1u) << run.err;
+      if (!lines.empty()) {
+        EXPECT_EQ(lines[0].rfind(kRefusal + c.refused, 0), 0u) << lines[0];
+      }
+    }
+    EXPECT_EQ(exists(path("home/trace.log")), c.writes_roots_files);
+    struct stat info{};
+    if (::stat(path("home/trace.log").c_str(), &info) == 0) {
+      EXPECT_EQ(info.st_uid, 0u);
+      EXPECT_EQ(info.st_mode & 0777, 0600u);
+    }
+    EXPECT_FALSE(exists(path("empty/I2C.INI"))) << "created in a folder its user chose";
     for (const char* named : {"home/trace.log", "home/bus.vcd", "home/eeprom.bin"}) {
       ::unlink(path(named).c_str());
     }

@@ -6,6 +6,8 @@
 #include <grp.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -32,6 +34,13 @@ int in_child(const std::function<int()>& body) { return test_kit::Child(body).ex
 
 bool become_other_user() {
   return ::setgroups(0, nullptr) == 0 && ::setgid(kOther) == 0 && ::setuid(kOther) == 0;
+}
+
+// What a set-user-ID root program is when another user starts it: the real
+// ids are that user's, the effective user is root.
+bool become_set_user_id_root() {
+  return ::setgroups(0, nullptr) == 0 && ::setresgid(kOther, kOther, kOther) == 0 &&
+         ::setresuid(kOther, 0, 0) == 0;
 }
 
 class Trust : public ::testing::Test {
@@ -69,17 +78,22 @@ class Trust : public ::testing::Test {
 TEST(Privilege, RootAnIdThatDiffersAndCapSysRawioCountAnOrdinaryUserDoesNot) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root, to take on other ids";
   EXPECT_TRUE(trust::privileged());
+  EXPECT_FALSE(trust::elevated()) << "root running its own program";
   struct Case {
     const char* name;
     std::function<bool()> become;  // false: could not set the process up
     bool privileged;
+    bool elevated;  // privileged, and started by another user than root
   };
   const Case cases[] = {
-      {"every id nobody's", become_other_user, false},
+      {"every id nobody's", become_other_user, false, false},
       {"effective user differs from the real one",
        [] { return ::setgroups(0, nullptr) == 0 && ::setgid(kOther) == 0 &&
                    ::setresuid(kOther, kOther - 1, kOther) == 0; },
-       true},
+       true, true},
+      {"set-user-ID root started by nobody", become_set_user_id_root, true, true},
+      {"root with another effective group (set-group-ID, started by root)",
+       [] { return ::setresgid(0, kOther, 0) == 0; }, true, false},
       {"an ordinary user holding CAP_SYS_RAWIO",
        [] {
          if (::prctl(PR_SET_KEEPCAPS, 1) != 0 || !become_other_user()) return false;
@@ -88,11 +102,15 @@ TEST(Privilege, RootAnIdThatDiffersAndCapSysRawioCountAnOrdinaryUserDoesNot) {
          data[0].effective = data[0].permitted = 1u << CAP_SYS_RAWIO;
          return ::syscall(SYS_capset, &header, data) == 0;
        },
-       true},
+       true, true},
   };
   for (const Case& c : cases) {
-    const int status = in_child([&] { return !c.become() ? 2 : trust::privileged() ? 1 : 0; });
-    EXPECT_EQ(status, c.privileged ? 1 : 0) << c.name << " (2: could not be set up)";
+    const int status = in_child([&] {
+      if (!c.become()) return 4;
+      return (trust::privileged() ? 1 : 0) + (trust::elevated() ? 2 : 0);
+    });
+    EXPECT_EQ(status, (c.privileged ? 1 : 0) + (c.elevated ? 2 : 0))
+        << c.name << " (1: privileged, 2: elevated, 4: could not be set up)";
   }
 }
 
@@ -194,6 +212,125 @@ TEST_F(Trust, FilesNamedForWritingAreNeitherFollowedNorTakenFromAnotherUserAndNe
   }
 }
 
+// The same files and names, judged by root running its own program and by
+// a set-user-ID root program that nobody started: the latter trusts only
+// root's files, shows nothing of a file nobody could read, opens no device
+// that its user names, and takes nothing from the environment.
+TEST_F(Trust, AHostStartedByAnotherUserTrustsOnlyRootsFilesAndNotItsEnvironment) {
+  write("root-readable.ini", "[I2C Card]\n", 0644);
+  write("root-only.ini", "[I2C Card]\nNops = secret\n", 0600);
+  write("users.ini", "[I2C Card]\n");
+  ::chown(path("users.ini").c_str(), kOther, kOther);
+  write("users.log", "");
+  ::chown(path("users.log").c_str(), kOther, kOther);
+  folder("users", 0755, kOther);
+  ::setenv("TARNWICK_TEST_VARIABLE", "chosen", 1);
+  const auto configuration = [&](const std::string& name) {
+    return [this, name] { return trust::configuration_refusal(path(name)); };
+  };
+  const auto named = [](const std::string& file) {
+    return [file] {
+      std::string error;
+      const int fd = trust::open_named_file(file, O_WRONLY | O_APPEND, 0644, error);
+      if (fd >= 0) ::close(fd);
+      return fd >= 0 ? std::string() : error;
+    };
+  };
+  struct Case {
+    const char* name;
+    std::function<std::string()> refusal;  // empty: accepted
+    const char* as_root;                   // a part of the reason; "": accepted
+    const char* elevated;
+  };
+  const Case cases[] = {
+      {"root's readable file", configuration("root-readable.ini"), "", ""},
+      {"root's file that its user cannot read", configuration("root-only.ini"), "",
+       "cannot be read by the user running this program"},
+      {"the user's own configuration file", configuration("users.ini"),
+       "belongs to user 65534", "belongs to user 65534, not to root"},
+      {"a file in the user's own folder", configuration("users/I2C.INI"),
+       "the folder", "the folder"},
+      {"the user's own trace", named(path("users.log")), "belongs to user 65534",
+       "belongs to user 65534, not to root"},
+      {"/dev/null as a trace", named("/dev/null"), "", "device"},
+      {"a variable of the environment",
+       [] { return trust::environment("TARNWICK_TEST_VARIABLE") == nullptr
+                       ? std::string("ignored") : std::string(); },
+       "", "ignored"},
+  };
+  // Root itself used to trust the real user's files, so its column shows
+  // which refusals come from being elevated alone.
+  for (const Case& c : cases) {
+    for (const bool elevated : {false, true}) {
+      const char* expected = elevated ? c.elevated : c.as_root;
+      const int status = in_child([&] {
+        if (elevated && !become_set_user_id_root()) return 2;
+        const std::string why = c.refusal();
+        if (*expected == '\0') return why.empty() ? 0 : 3;
+        return why.find(expected) != std::string::npos ? 0 : 4;
+      });
+      EXPECT_EQ(status, 0) << c.name << (elevated ? ", elevated" : ", as root")
+                           << " (2: could not be set up, 3: refused, 4: accepted or another reason)";
+    }
+  }
+  ::unsetenv("TARNWICK_TEST_VARIABLE");
+}
+
+// A file that root writes, reached through folders and links: every one of
+// them is held to the configuration file's rules, not just the last name,
+// so a link that another user planted cannot lead root into a folder of
+// its own, and no folder that others can write holds what root writes.
+TEST_F(Trust, EveryFolderOnTheWayToAFileRootWritesIsChecked) {
+  folder("home", 0700);
+  folder("attic", 0755, kOther);
+  link("attic/to-home", path("home"), kOther);
+  link("their-link", path("home"), kOther);
+  link("root-link", path("home"));
+  folder("sticky", 01777);
+  folder("users", 0755, kOther);
+  struct Case {
+    const char* name;
+    std::string file;
+    const char* refused;  // a part of the reason; nullptr: opened
+    std::string created;  // where the file appears when opened
+  };
+  const Case cases[] = {
+      {"root's folder", path("home/trace.log"), nullptr, path("home/trace.log")},
+      {"root's link to root's folder", path("root-link/trace.log"), nullptr,
+       path("home/trace.log")},
+      {"another user's link to root's folder", path("their-link/trace.log"),
+       "the symbolic link", path("home/trace.log")},
+      {"a link in another user's folder", path("attic/to-home/trace.log"),
+       "belongs to user 65534", path("home/trace.log")},
+      {"a sticky folder that everyone may write", path("sticky/trace.log"),
+       "is writable by other users", path("sticky/trace.log")},
+      {"another user's folder", path("users/trace.log"), "belongs to user 65534",
+       path("users/trace.log")},
+      {"a folder that is missing", path("missing/trace.log"), "No such file",
+       path("missing/trace.log")},
+  };
+  for (const Case& c : cases) {
+    ::unlink(c.created.c_str());
+    std::string error;
+    const int fd = trust::open_named_file(c.file, O_WRONLY | O_CREAT | O_TRUNC, 0644, error);
+    std::string folder_error;
+    const int folder = trust::open_named_folder(c.file, folder_error);
+    if (c.refused == nullptr) {
+      EXPECT_GE(fd, 0) << c.name << ": " << error;
+      EXPECT_GE(folder, 0) << c.name << ": " << folder_error;
+      EXPECT_EQ(::access(c.created.c_str(), F_OK), 0) << c.name;
+    } else {
+      EXPECT_LT(fd, 0) << c.name;
+      EXPECT_NE(error.find(c.refused), std::string::npos) << c.name << ": " << error;
+      EXPECT_LT(folder, 0) << c.name;
+      EXPECT_NE(folder_error.find(c.refused), std::string::npos) << c.name << ": " << folder_error;
+      EXPECT_NE(::access(c.created.c_str(), F_OK), 0) << c.name << ": created though refused";
+    }
+    if (fd >= 0) ::close(fd);
+    if (folder >= 0) ::close(folder);
+  }
+}
+
 TEST_F(Trust, AnUnprivilegedProcessChecksNothingAndFollowsLinksAsBefore) {
   folder("own", 0777);
   write("own/I2C.INI", "", 0666);
@@ -207,6 +344,66 @@ TEST_F(Trust, AnUnprivilegedProcessChecksNothingAndFollowsLinksAsBefore) {
   });
   EXPECT_EQ(status, 0) << "2: could not become another user, 3: path refused, 4: link not followed";
   EXPECT_EQ(read("own/trace.real"), "x");
+}
+
+// Every key's way of opening (Trace appends, Waveform truncates, EEPROM
+// File reads) meets a FIFO, a socket, a folder, /dev/null and a plain file,
+// as an ordinary user and as root. A FIFO with nobody at its other end
+// used to hold an ordinary user's host for ever: the child here has five
+// seconds.
+TEST(NamedFiles, OnlyRegularFilesAndCharacterDevicesAreOpenedAndNothingWaits) {
+  test_kit::ScratchFolder scratch("named-kind-", 0755);
+  ASSERT_EQ(::mkfifo(scratch.file("fifo").c_str(), 0666), 0);
+  ::chmod(scratch.file("fifo").c_str(), 0666);  // past the umask: anyone may open it
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = scratch.file("socket");
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  socket_path.copy(address.sun_path, socket_path.size());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::chmod(socket_path.c_str(), 0777);
+  test_kit::write_file(scratch.file("plain"), "bytes\n");
+  ::chmod(scratch.file("plain").c_str(), 0666);
+  struct Way {
+    const char* key;
+    int flags;
+  };
+  const Way ways[] = {{"Trace", O_WRONLY | O_CREAT | O_APPEND},
+                      {"Waveform", O_WRONLY | O_CREAT | O_TRUNC},
+                      {"EEPROM File", O_RDONLY}};
+  struct Case {
+    const char* name;
+    std::string path;
+    const char* refused;  // a part of the reason; nullptr: opened
+  };
+  const Case cases[] = {
+      {"a FIFO", scratch.file("fifo"), "FIFO"},
+      {"a socket", socket_path, "socket"},
+      {"a folder, which the image reader names itself", scratch.path(), nullptr},
+      {"/dev/null", "/dev/null", nullptr},
+      {"a regular file", scratch.file("plain"), nullptr},
+  };
+  for (const bool as_other : {false, true}) {
+    if (as_other && ::geteuid() != 0) continue;  // this process is the other user already
+    for (const Way& way : ways) {
+      for (const Case& c : cases) {
+        if (c.path == scratch.path() && way.flags != O_RDONLY) continue;  // EISDIR
+        const int status = in_child([&] {
+          if (as_other && !become_other_user()) return 2;
+          ::alarm(5);
+          std::string error;
+          const int fd = trust::open_named_file(c.path, way.flags, 0644, error);
+          if (c.refused == nullptr) return fd >= 0 ? 0 : 3;
+          return fd < 0 && error.find(c.refused) != std::string::npos ? 0 : 4;
+        });
+        EXPECT_EQ(status, 0) << way.key << " naming " << c.name << (as_other ? " as nobody" : "")
+                             << " (2: no other user, 3: refused, 4: opened or wrong reason,"
+                                " other: hung)";
+      }
+    }
+  }
+  ::close(listener);
 }
 
 }  // namespace
