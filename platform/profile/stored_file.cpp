@@ -306,16 +306,24 @@ bool update(const std::string& path,
   }
   if (!out.valid()) return false;
 
-  // The new file must keep the old one's owner and group: a writer that may
-  // not give them (an ordinary user rewriting another's group-writable
-  // file) would take the file from its owner, so the record is skipped.
-  // Writing in place instead would lose the all-old-or-all-new guarantee.
+  // The new file must keep the old one's owner, and its group where the
+  // group shares the file: a writer that may not give them (an ordinary
+  // user rewriting another's group-writable file) would take the file from
+  // its owner or its group, so the record is skipped. A user's own file
+  // whose group only reads it (made through sudo, say, group root) may take
+  // the user's group, as it always did. Writing in place instead would lose
+  // the all-old-or-all-new guarantee.
   if (existed) {
     struct stat made{};
+    const bool same_owner = ::fstat(out.get(), &made) == 0 && made.st_uid == old.info.st_uid;
+    const bool group_shares = (old.info.st_mode & S_IWGRP) != 0;
     const bool kept =
-        ::fstat(out.get(), &made) == 0 &&
-        ((made.st_uid == old.info.st_uid && made.st_gid == old.info.st_gid) ||
-         ::fchown(out.get(), old.info.st_uid, old.info.st_gid) == 0);
+        (same_owner && (made.st_gid == old.info.st_gid || !group_shares)) ||
+        ::fchown(out.get(), old.info.st_uid, old.info.st_gid) == 0;
+    if (same_owner && !group_shares && made.st_gid != old.info.st_gid) {
+      // Give the old group back where the writer may; otherwise its own.
+      static_cast<void>(::fchown(out.get(), old.info.st_uid, old.info.st_gid));
+    }
     if (!kept) {
       out.close();
       ::unlinkat(folder.get(), temporary.c_str(), 0);

@@ -262,24 +262,32 @@ TEST_F(ProfilePut, ARewrittenFileKeepsItsOwnerAndGroup) {
   struct Case {
     uid_t owner;
     gid_t group;
-    int expected;  // the writer's result
+    mode_t mode;
+    int expected;     // the writer's result
+    gid_t group_after;
   };
   const Case cases[] = {
-      {kThirdUser, kThirdUser, 0},  // another user's file: skipped
-      {0, 0, 0},                    // root's file: skipped
-      {kNobody, kNobody, 1},        // the writer's own file: written
+      {kThirdUser, kThirdUser, 0666, 0, kThirdUser},  // another user's file: skipped
+      {0, 0, 0666, 0, 0},                             // root's file: skipped
+      {kNobody, kNobody, 0666, 1, kNobody},           // the writer's own file: written
+      // The writer's own file shared with a group it is not in: skipped,
+      // the group would lose it.
+      {kNobody, kThirdUser, 0664, 0, kThirdUser},
+      // The writer's own file whose group only reads it (made through
+      // sudo, group root): written, and it takes the writer's group.
+      {kNobody, 0, 0644, 1, kNobody},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "owner " << c.owner);
+    SCOPED_TRACE(testing::Message() << "owner " << c.owner << ", group " << c.group);
     write("I2C.INI", commented_file);
     ASSERT_EQ(::chown(path("I2C.INI").c_str(), c.owner, c.group), 0);
-    ASSERT_EQ(::chmod(path("I2C.INI").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(path("I2C.INI").c_str(), c.mode), 0);
     EXPECT_EQ(as_user(kNobody, [&] { return put("S", "k", "v"); }), c.expected);
     struct stat info{};
     ASSERT_EQ(::stat(path("I2C.INI").c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, c.owner);
-    EXPECT_EQ(info.st_gid, c.group);
-    EXPECT_EQ(info.st_mode & 07777, 0666u);
+    EXPECT_EQ(info.st_gid, c.group_after);
+    EXPECT_EQ(info.st_mode & 07777, c.mode);
     EXPECT_EQ(read("I2C.INI") == commented_file, c.expected == 0);
     EXPECT_EQ(folder_entries(), std::vector<std::string>{"I2C.INI"});
   }
