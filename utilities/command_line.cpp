@@ -105,6 +105,14 @@ std::optional<int> chip_address(const char* text, bool all_addresses) {
   return static_cast<int>(address);
 }
 
+bool continue_or_abort(bool yes_by_default) {
+  std::fprintf(stderr, "Continue? [%s] ", yes_by_default ? "Y/n" : "y/N");
+  std::fflush(stderr);
+  if (user_ack(yes_by_default)) return true;
+  std::fputs("Aborting on user request.\n", stderr);
+  return false;
+}
+
 bool user_ack(bool yes_by_default) {
   char first[2];
   if (std::fgets(first, sizeof first, stdin) == nullptr) return false;

@@ -54,4 +54,8 @@ std::optional<int> chip_address(const char* text, bool all_addresses);
 // no at the end of input.
 bool user_ack(bool yes_by_default);
 
+// Asks "Continue? [Y/n] " (or "[y/N] ") on standard error and reads the
+// answer; on a no, says "Aborting on user request." as i2c-tools does.
+bool continue_or_abort(bool yes_by_default);
+
 }  // namespace command_line

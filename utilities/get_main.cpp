@@ -78,11 +78,7 @@ bool confirmed(int adapter, int address, const Mode& mode, int data_address, int
   } else {
     std::fprintf(stderr, ", using %s.\n", mode.confirm_name);
   }
-  std::fputs("Continue? [Y/n] ", stderr);
-  std::fflush(stderr);
-  if (command_line::user_ack(true)) return true;
-  std::fputs("Aborting on user request.\n", stderr);
-  return false;
+  return command_line::continue_or_abort(true);
 }
 
 }  // namespace

@@ -66,14 +66,6 @@ int bad(const char* format, const char* word = "") {
   return command_line::usage(kProgram);
 }
 
-bool ask(bool yes_by_default) {
-  std::fprintf(stderr, "Continue? [%s] ", yes_by_default ? "Y/n" : "y/N");
-  std::fflush(stderr);
-  if (command_line::user_ack(yes_by_default)) return true;
-  std::fputs("Aborting on user request.\n", stderr);
-  return false;
-}
-
 struct Request {
   int adapter;
   int address;
@@ -105,7 +97,7 @@ bool confirmed(const Request& request) {
     std::fprintf(stderr, "data 0x%02lx%s, mode %s.\n", request.value, request.masked ? " (masked)" : "",
                  request.mode->confirm_name);
   }
-  return ask(!eeprom);
+  return command_line::continue_or_abort(!eeprom);
 }
 
 // The register as the mode reads it back.
@@ -210,7 +202,7 @@ int main(int argc, char** argv) {
     if (!flags.yes) {
       std::fprintf(stderr, "Old value 0x%0*x, write mask 0x%0*lx, will write 0x%0*lx\n", width(*request.mode),
                    old_value, width(*request.mode), mask, width(*request.mode), request.value);
-      if (!ask(true)) return 0;
+      if (!command_line::continue_or_abort(true)) return 0;
     }
   }
   if (write_register(device, request) < 0) {

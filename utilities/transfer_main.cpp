@@ -86,11 +86,7 @@ bool confirmed(int adapter, const std::vector<Message>& messages) {
   std::fputs("WARNING! This program can confuse your I2C bus, cause data loss and worse!\n", stderr);
   std::fprintf(stderr, "I will send the following messages to adapter %d:\n", adapter);
   print_messages(messages, messages.size(), kToStandardError | kHeader | kWriteData);
-  std::fputs("Continue? [y/N] ", stderr);
-  std::fflush(stderr);
-  if (command_line::user_ack(false)) return true;
-  std::fputs("Aborting on user request.\n", stderr);
-  return false;
+  return command_line::continue_or_abort(false);
 }
 
 }  // namespace
