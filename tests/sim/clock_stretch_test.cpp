@@ -46,7 +46,7 @@ TEST_P(StretchTime, SclReadsLowForTheStretchAfterEachByteAndEachAcknowledge) {
   const std::uint32_t stretch = GetParam();
   McuBus bench(stretch);
   WaitingBusMaster master(bench.bus);
-  ASSERT_TRUE(master.send(kMcu, {0x10, 0x5A}));
+  ASSERT_TRUE(test_kit::send(master, kMcu, {0x10, 0x5A}));
   // Address and two data bytes: after the eighth clock and after the
   // ninth of each, six stretches of exactly the configured time.
   const auto& lows = master.lows();
@@ -58,9 +58,9 @@ TEST_P(StretchTime, SclReadsLowForTheStretchAfterEachByteAndEachAcknowledge) {
 TEST_P(StretchTime, AWaitingMasterWritesAndReadsBackAcrossARepeatedStart) {
   McuBus bench(GetParam());
   WaitingBusMaster master(bench.bus);
-  ASSERT_TRUE(master.send(kMcu, {0x20, 0x11, 0x22, 0x33}));
-  ASSERT_TRUE(master.send(kMcu, {0x20}, /*stop_after=*/false));
-  EXPECT_EQ(master.receive(kMcu, 3), (Bytes{0x11, 0x22, 0x33}));
+  ASSERT_TRUE(test_kit::send(master, kMcu, {0x20, 0x11, 0x22, 0x33}));
+  ASSERT_TRUE(test_kit::send(master, kMcu, {0x20}, /*stop_after=*/false));
+  EXPECT_EQ(test_kit::receive(master, kMcu, 3), (Bytes{0x11, 0x22, 0x33}));
   EXPECT_EQ(bench.bus.violations(), 0u);
 }
 
@@ -81,7 +81,7 @@ TEST(ClockStretch, AMasterThatDoesNotReadSclBackIsClockedPastTheSlave) {
 TEST(ClockStretch, NoStretcherLeavesSclToTheMasters) {
   McuBus bench(0);
   WaitingBusMaster master(bench.bus);
-  ASSERT_TRUE(master.send(kMcu, {0x10, 0x01}));
+  ASSERT_TRUE(test_kit::send(master, kMcu, {0x10, 0x01}));
   EXPECT_LE(*std::max_element(master.lows().begin(), master.lows().end()), 3u);
   EXPECT_FALSE(bench.bus.clock_stretched());
 }
@@ -97,9 +97,9 @@ sim::BenchConfig mcu_bench(int stretch_us) {
 TEST(ClockStretch, ThePhilipsAdapterReadsTheStretchOnStatusBit3) {
   sim::Bench bench(mcu_bench(200), nullptr, nullptr);
   WaitingPhilipsMaster master(bench);
-  ASSERT_TRUE(master.send(kMcu, {0x40, 0x77}));
-  ASSERT_TRUE(master.send(kMcu, {0x40}, false));
-  EXPECT_EQ(master.receive(kMcu, 1), Bytes{0x77});
+  ASSERT_TRUE(test_kit::send(master, kMcu, {0x40, 0x77}));
+  ASSERT_TRUE(test_kit::send(master, kMcu, {0x40}, false));
+  EXPECT_EQ(test_kit::receive(master, kMcu, 1), Bytes{0x77});
   // The stretch, and no more than the master's own few port accesses of a
   // low phase (it writes the data port whole on every data step).
   const std::uint64_t longest = *std::max_element(master.lows().begin(), master.lows().end());
@@ -121,8 +121,8 @@ TEST(ClockStretch, TheCardWaitsForTheStretchedClockAndItsByteTakesThatMuchLonger
     byte_times.push_back(bench.bus().time() - before);
     // Read back through the Philips adapter on the same bus.
     WaitingPhilipsMaster master(bench);
-    ASSERT_TRUE(master.send(kMcu, {0x50}, false));
-    EXPECT_EQ(master.receive(kMcu, 1), Bytes{0x99}) << "stretch " << stretch;
+    ASSERT_TRUE(test_kit::send(master, kMcu, {0x50}, false));
+    EXPECT_EQ(test_kit::receive(master, kMcu, 1), Bytes{0x99}) << "stretch " << stretch;
   }
   // Three bytes, each stretched after its eighth and ninth clock; a byte's
   // own nine clocks (100 us) partly run within the stretches.

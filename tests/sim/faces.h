@@ -23,22 +23,12 @@ class Face {
   // Writes the bytes after a START; true when every byte was acknowledged.
   bool send(std::uint8_t address, const std::vector<std::uint8_t>& bytes,
             bool stop_after = true) {
-    start();
-    bool acked = write(address);
-    for (auto byte : bytes) acked = write(byte) && acked;
-    if (stop_after) stop();
-    return acked;
+    return test_kit::send(*this, address, bytes, stop_after);
   }
   // Reads `count` bytes after a START with the read address, NACKing the
   // last one, then STOP.
   std::vector<std::uint8_t> receive(std::uint8_t address, std::size_t count) {
-    start();
-    std::vector<std::uint8_t> bytes;
-    if (write(static_cast<std::uint8_t>(address | 1))) {
-      for (std::size_t i = 0; i < count; ++i) bytes.push_back(read(i + 1 < count));
-    }
-    stop();
-    return bytes;
+    return test_kit::receive(*this, address, count);
   }
   // Sets a register pointer, then reads from it after a repeated START.
   std::vector<std::uint8_t> read_from(std::uint8_t address, std::uint8_t pointer,

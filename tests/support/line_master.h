@@ -154,27 +154,6 @@ class LineMaster {
     return value;
   }
 
-  // START (or repeated START), the address, `bytes`, and STOP unless the
-  // transfer goes on: true when everything was acknowledged.
-  bool send(std::uint8_t address, const std::vector<std::uint8_t>& bytes, bool stop_after = true) {
-    start();
-    bool acked = write(address);
-    for (const std::uint8_t byte : bytes) acked = write(byte) && acked;
-    if (stop_after) stop();
-    return acked;
-  }
-  // START (or repeated START), the read address, `count` bytes with the
-  // last one not acknowledged, STOP.
-  std::vector<std::uint8_t> receive(std::uint8_t address, std::size_t count) {
-    start();
-    std::vector<std::uint8_t> bytes;
-    if (write(static_cast<std::uint8_t>(address | 1))) {
-      for (std::size_t i = 0; i < count; ++i) bytes.push_back(read(i + 1 < count));
-    }
-    stop();
-    return bytes;
-  }
-
   // START, the address, STOP: whether a slave answers there.
   bool probe(std::uint8_t address) {
     start();
@@ -227,6 +206,32 @@ class LineMaster {
   std::uint64_t fell_at_ = 0;
   std::vector<std::uint64_t> lows_;
 };
+
+// Whole transfers for any master with start, write, read and stop (the
+// line masters here, the bus tests' faces).
+// START (or repeated START), the address, `bytes`, and STOP unless the
+// transfer goes on: true when everything was acknowledged.
+template <typename Master>
+bool send(Master& master, std::uint8_t address, const std::vector<std::uint8_t>& bytes,
+          bool stop_after = true) {
+  master.start();
+  bool acked = master.write(address);
+  for (const std::uint8_t byte : bytes) acked = master.write(byte) && acked;
+  if (stop_after) master.stop();
+  return acked;
+}
+// START (or repeated START), the read address, `count` bytes with the last
+// one not acknowledged, STOP.
+template <typename Master>
+std::vector<std::uint8_t> receive(Master& master, std::uint8_t address, std::size_t count) {
+  master.start();
+  std::vector<std::uint8_t> bytes;
+  if (master.write(static_cast<std::uint8_t>(address | 1))) {
+    for (std::size_t i = 0; i < count; ++i) bytes.push_back(master.read(i + 1 < count));
+  }
+  master.stop();
+  return bytes;
+}
 
 using BusLineMaster = LineMaster<BusLines>;
 using ParportMaster = LineMaster<ParportLines>;
