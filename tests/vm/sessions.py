@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """The sessions that scripts/test-vm runs on a real kernel, and their check.
 
-  sessions.py prepare STAGE        writes STAGE/sessions/NAME/ for the guest
+  sessions.py prepare STAGE        writes STAGE/sessions/NAME/ and
+                                   STAGE/i2cdev/ for the guest
   sessions.py check RESULTS BUILD  runs each session again on the bench of
                                    BUILD (Backend = sim, the same status
                                    register as QEMU's parallel ports), sets
-                                   the two runs side by side and prints
+                                   the two runs side by side, checks what
+                                   Debian's I2C programs printed against
+                                   tarnwick-i2cdev, and prints
                                    "N passed, M failed"
 
 The guest runs each session as its user and leaves its stdout, stderr,
