@@ -98,11 +98,21 @@ done
 for daemon in /i2cdev/daemons/*/; do
   daemon=${daemon%/}
   pid=$(cat "$daemon/pid" 2>/dev/null)
-  [ -n "$pid" ] && kill -TERM "$pid"
   if [ ! -e "$daemon/detached" ]; then
+    # A program still has the bus open meanwhile; a daemon that would not
+    # end is killed after 30 s (status 137).
+    sleep 600 <>"$(cat "$daemon/node")" &
+    holder=$!
+    usleep 200000
+    if running "$holder"; then echo open; else echo "could not open"; fi >"$daemon/held"
+    kill -TERM "$pid"
+    (sleep 30 && kill -KILL "$pid") 2>/dev/null &
+    watchdog=$!
     wait "$pid"
     echo $? >"$daemon/status"
+    kill "$watchdog" "$holder" 2>/dev/null
   else
+    [ -n "$pid" ] && kill -TERM "$pid"
     for tenth in $(seq 100); do
       running "$pid" || break
       usleep 100000

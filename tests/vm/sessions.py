@@ -447,6 +447,22 @@ def i2cdetect_grid(present, first=0x08, last=0x77):
     return "\n".join(lines) + "\n"
 
 
+# i2cdetect -F's rows, and what the daemon's I2C_FUNCS gives: every SMBus
+# transaction that plain messages make, not those whose length the slave
+# gives.
+FUNCTIONALITY = (("I2C", True), ("SMBus Quick Command", True), ("SMBus Send Byte", True),
+                 ("SMBus Receive Byte", True), ("SMBus Write Byte", True),
+                 ("SMBus Read Byte", True), ("SMBus Write Word", True), ("SMBus Read Word", True),
+                 ("SMBus Process Call", True), ("SMBus Block Write", True),
+                 ("SMBus Block Read", False), ("SMBus Block Process Call", False),
+                 ("SMBus PEC", True), ("I2C Block Write", True), ("I2C Block Read", True))
+
+
+def functionality_table(number):
+    return (f"Functionalities implemented by /dev/i2c-{number}:\n"
+            + "".join(f"{name:<32} {'yes' if has else 'no'}\n" for name, has in FUNCTIONALITY))
+
+
 def i2cdump_table(memory):
     """i2cdump -y BUS ADDRESS b's table of 256 bytes."""
     def shown(b):
@@ -511,6 +527,8 @@ STEPS = (
          stderr="tarnwick-i2cdev: no rights to open /dev/cuse: run as root\n"),
     Step("nodes", ROOT, f"stat -c '%a %U %G' /dev/i2c-{BENCH_BUS} /dev/i2c-{PORT_BUS}",
          "".join(d.node_mode + "\n" for d in DAEMONS)),
+    Step("bench-functionality", IN_I2C, f"{I2C_TOOLS}i2cdetect -F {BENCH_BUS}",
+         functionality_table(BENCH_BUS)),
     Step("bench-i2cdetect", IN_I2C, f"{I2C_TOOLS}i2cdetect -y {BENCH_BUS}",
          i2cdetect_grid(BENCH_PARTS)),
     # LM75: 25.0 degC, the word's bytes swapped by SMBus's low-byte-first order.
@@ -522,6 +540,9 @@ STEPS = (
          + " ".join(f"0x{b:02x}" for b in PAGE)),
     Step("bench-24c02-i2cdump", IN_I2C, f"{I2C_TOOLS}i2cdump -y {BENCH_BUS} 0x50 b",
          i2cdump_table(EEPROM_AFTER)),
+    Step("bench-24c02-i2ctransfer-read", IN_I2C,
+         f"{I2C_TOOLS}i2ctransfer -y {BENCH_BUS} w1@0x50 0x10 r{len(PAGE)}",
+         " ".join(f"0x{b:02x}" for b in PAGE) + "\n"),
     Step("bench-smbus2", IN_I2C, f"/usr/bin/python3 /i2cdev/smbus2_check.py {BENCH_BUS}",
          smbus2_lines(1)),
     Step("bench-refused", PLAIN, f"{I2C_TOOLS}i2cdetect -y {BENCH_BUS}",
@@ -601,8 +622,11 @@ def check_i2cdev(results, verdict):
         said = read(os.path.join(folder, "stderr"))
         if said != ("" if d.detached else f"tarnwick-i2cdev: /dev/i2c-{d.number} on adapter 2\n"):
             problems += ["standard error: " + line for line in said.splitlines()[:5]]
-        verdict(label + ": ended on SIGTERM with status 0, its node gone, standard error as "
-                "expected", problems)
+        held = "" if d.detached else " while a program had it open"
+        if held and read(os.path.join(folder, "held")).strip() != "open":
+            problems.append("no program had the node open at SIGTERM")
+        verdict(label + f": ended on SIGTERM{held} with status 0, its node gone, standard "
+                "error as expected", problems)
     # The daemon on QEMU's port: the real reads, as that port gives them.
     port = Session("i2cdev", ROOT, "direct", "tarnwick-i2cdev", 2, 0x378, reachable=(0x378,))
     trace = accesses(os.path.join(root, "daemons", "philips-0378", "trace"))
