@@ -71,11 +71,17 @@ running() {
 }
 for daemon in /i2cdev/daemons/*/; do
   daemon=${daemon%/}
-  start="cd $daemon && exec env LD_LIBRARY_PATH=/opt/tarnwick/lib I2C_INI=$daemon/I2C.INI /opt/tarnwick/bin/tarnwick-i2cdev $(cat "$daemon/options") >stdout 2>stderr"
+  # A detached daemon is started as an administrator starts it: from the
+  # folder of its I2C.INI, and ready for the next command once it returns.
+  config="I2C_INI=$daemon/I2C.INI"
+  [ -e "$daemon/detached" ] && config=
+  start="cd $daemon && exec env LD_LIBRARY_PATH=/opt/tarnwick/lib $config /opt/tarnwick/bin/tarnwick-i2cdev $(cat "$daemon/options") >stdout 2>stderr"
+  node=$(cat "$daemon/node")
   if [ -e "$daemon/detached" ]; then
     before=" $(pidof tarnwick-i2cdev) "
     sh -c "$start"
     echo $? >"$daemon/launched"
+    stat -c '%a %U %G' "$node" >"$daemon/at_return" 2>&1
     for pid in $(pidof tarnwick-i2cdev); do
       case $before in *" $pid "*) ;; *) echo "$pid" >"$daemon/pid" ;; esac
     done
@@ -84,7 +90,6 @@ for daemon in /i2cdev/daemons/*/; do
     echo $! >"$daemon/pid"
   fi
   # The device is there once its node has the owner and mode asked for.
-  node=$(cat "$daemon/node")
   for tenth in $(seq 300); do
     [ "$(stat -c '%a %U %G' "$node" 2>/dev/null)" = "$(cat "$daemon/node_mode")" ] && break
     running "$(cat "$daemon/pid" 2>/dev/null)" || break

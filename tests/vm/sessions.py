@@ -622,11 +622,15 @@ def check_i2cdev(results, verdict):
         said = read(os.path.join(folder, "stderr"))
         if said != ("" if d.detached else f"tarnwick-i2cdev: /dev/i2c-{d.number} on adapter 2\n"):
             problems += ["standard error: " + line for line in said.splitlines()[:5]]
+        if d.detached and read(os.path.join(folder, "at_return")).strip() != d.node_mode:
+            problems.append("when the launch returned, the node was not ready: "
+                            + (read(os.path.join(folder, "at_return")).strip() or "not looked at"))
         held = "" if d.detached else " while a program had it open"
         if held and read(os.path.join(folder, "held")).strip() != "open":
             problems.append("no program had the node open at SIGTERM")
-        verdict(label + f": ended on SIGTERM{held} with status 0, its node gone, standard "
-                "error as expected", problems)
+        ready = ", its node ready when the launch returned" if d.detached else ""
+        verdict(label + f"{ready}: ended on SIGTERM{held} with status 0, its node gone, "
+                "standard error as expected", problems)
     # The daemon on QEMU's port: the real reads, as that port gives them.
     port = Session("i2cdev", ROOT, "direct", "tarnwick-i2cdev", 2, 0x378, reachable=(0x378,))
     trace = accesses(os.path.join(root, "daemons", "philips-0378", "trace"))

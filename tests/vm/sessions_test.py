@@ -141,7 +141,8 @@ class I2cdevCheck(unittest.TestCase):
         for d in sessions.DAEMONS:
             said = "" if d.detached else f"tarnwick-i2cdev: /dev/i2c-{d.number} on adapter 2\n"
             self.write(os.path.join(root, "daemons", d.name),
-                       {"status": "0\n", "after": "gone\n", "stderr": said, "held": "open\n"})
+                       {"status": "0\n", "after": "gone\n", "stderr": said, "held": "open\n",
+                        "at_return": d.node_mode + "\n"})
         # The Philips adapter's first accesses through direct on QEMU's port.
         self.write(os.path.join(root, "daemons", "philips-0378"), {"trace": DIRECT_GUEST})
         if fault:
@@ -178,6 +179,8 @@ class I2cdevCheck(unittest.TestCase):
             (("daemons/bench/after", "present\n"), "daemon bench", "the node after"),
             (("daemons/bench/status", "still running\n"), "daemon bench", "after SIGTERM"),
             (("daemons/bench/held", "could not open\n"), "daemon bench", "had the node open"),
+            (("daemons/philips-0378/at_return", "stat: can't stat '/dev/i2c-21'\n"),
+             "daemon philips-0378", "not ready"),
             (("daemons/philips-0378/trace", DIRECT_GUEST.replace("R 0379 D8", "R 0379 58")),
              "reads of QEMU's port", "status register"),
             (("daemons/philips-0378/trace", ""), "reads of QEMU's port", "no port access"),
