@@ -71,11 +71,9 @@ running() {
 }
 for daemon in /i2cdev/daemons/*/; do
   daemon=${daemon%/}
-  # A detached daemon is started as an administrator starts it: from the
-  # folder of its I2C.INI, and ready for the next command once it returns.
-  config="I2C_INI=$daemon/I2C.INI"
-  [ -e "$daemon/detached" ] && config=
-  start="cd $daemon && exec env LD_LIBRARY_PATH=/opt/tarnwick/lib $config /opt/tarnwick/bin/tarnwick-i2cdev $(cat "$daemon/options") >stdout 2>stderr"
+  # Started as an administrator starts it, in the folder of its I2C.INI; a
+  # detached one is ready for the next command once it returns.
+  start="cd $daemon && exec env LD_LIBRARY_PATH=/opt/tarnwick/lib /opt/tarnwick/bin/tarnwick-i2cdev $(cat "$daemon/options") >stdout 2>stderr"
   node=$(cat "$daemon/node")
   if [ -e "$daemon/detached" ]; then
     before=" $(pidof tarnwick-i2cdev) "

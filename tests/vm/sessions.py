@@ -412,7 +412,10 @@ def check(results, build):
 BENCH_BUS, PORT_BUS = 20, 21
 IN_I2C = "tw-i2c"
 I2C_TOOLS = "/usr/sbin/"   # Debian's, not busybox's applets of the same names
-BENCH_PARTS = {0x50: "24C02@A0", 0x48: "LM75@90", 0x20: "PCF8574@40", 0x68: "DS1307@D0"}
+# The bench's parts: the default four and an accelerometer, so that a
+# daemon that missed its I2C.INI (and made the default bench) shows.
+BENCH_PARTS = {0x50: "24C02@A0", 0x48: "LM75@90", 0x20: "PCF8574@40", 0x68: "DS1307@D0",
+               0x1D: "MMA8452Q@3A"}
 PAGE = b"Tarnwick"          # written to the 24C02 at 10, one page of 8
 
 
