@@ -2,6 +2,7 @@
 #include "daemon/cuse_device.h"
 
 #include <cuse_lowlevel.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "daemon/device_node.h"
+
 namespace i2cdev {
 
 namespace {
@@ -22,22 +25,59 @@ namespace {
 struct Device {
   Bus* bus = nullptr;
   DeviceOptions options;
-  std::string node;
+  std::string name;  // i2c-<number>
+  std::string node;  // /dev/i2c-<number>
+  fuse_session* session = nullptr;
+  int folder = -1;   // the folder it was started in
   bool created = false;
 };
 Device device;
+
+// libfuse moves a daemon to / when it sets up (in the foreground too); the
+// library looks for I2C.INI in the current folder at every bus opening, so
+// the daemon goes back to where it was started and reads the file it was
+// started with.
+void back_to_start_folder() {
+  if (device.folder >= 0 && ::fchdir(device.folder) != 0) {
+    std::fprintf(stderr, "tarnwick-i2cdev: cannot return to the folder it was started in: %s\n",
+                 std::strerror(errno));
+  }
+}
+
+// devtmpfs makes the node while the kernel takes the device, before this
+// process hears of it; a moment's grace for a slower /dev.
+bool node_is_ours() {
+  const std::string dev_file = "/sys/class/cuse/" + device.name + "/dev";
+  for (int tenth = 0; tenth < 10; ++tenth) {
+    if (node_belongs_to(device.node, dev_file)) return true;
+    ::usleep(100000);
+  }
+  return false;
+}
 
 Client* client_of(const fuse_file_info* fi) {
   return reinterpret_cast<Client*>(static_cast<std::uintptr_t>(fi->fh));
 }
 
+// The device is there: its node gets its owner and mode, and only then
+// does the daemon go to the background, so that whoever started it finds
+// the device ready, and hears of every failure before it.
 void on_init_done(void*) {
+  if (!node_is_ours()) {
+    // Another device's node of the same name (or none) is left alone.
+    fuse_session_exit(device.session);
+    return;
+  }
   device.created = true;
   // devtmpfs made the node as root, 0600, when the kernel took the device.
   if (::chown(device.node.c_str(), 0, device.options.group) != 0 ||
       ::chmod(device.node.c_str(), device.options.mode) != 0) {
     std::fprintf(stderr, "tarnwick-i2cdev: cannot set the owner and mode of %s: %s\n",
                  device.node.c_str(), std::strerror(errno));
+  }
+  if (!device.options.foreground) {
+    fuse_daemonize(0);
+    back_to_start_folder();
   }
 }
 
@@ -102,10 +142,11 @@ void on_ioctl(fuse_req_t req, int cmd, void* arg, fuse_file_info* fi, unsigned i
 int serve(Bus& bus, const DeviceOptions& options) {
   device.bus = &bus;
   device.options = options;
-  const std::string name = "i2c-" + std::to_string(options.number);
-  device.node = "/dev/" + name;
+  device.name = "i2c-" + std::to_string(options.number);
+  device.node = "/dev/" + device.name;
+  device.folder = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
 
-  const std::string devname = "DEVNAME=" + name;
+  const std::string devname = "DEVNAME=" + device.name;
   const char* dev_info[] = {devname.c_str()};
   cuse_info info{};
   info.dev_info_argc = 1;
@@ -123,9 +164,9 @@ int serve(Bus& bus, const DeviceOptions& options) {
   ops.ioctl = on_ioctl;
 
   // One request at a time: the bus makes one transaction at a time anyway,
-  // and the files' settings need no locks.
-  std::vector<const char*> args{"tarnwick-i2cdev", "-s"};
-  if (options.foreground) args.push_back("-f");
+  // and the files' settings need no locks. libfuse stays in the foreground:
+  // the daemon leaves it once the device is there (on_init_done).
+  std::vector<const char*> args{"tarnwick-i2cdev", "-s", "-f"};
   int multithreaded = 0;
   fuse_session* session = cuse_lowlevel_setup(static_cast<int>(args.size()),
                                               const_cast<char**>(args.data()), &info, &ops,
@@ -134,6 +175,8 @@ int serve(Bus& bus, const DeviceOptions& options) {
     std::fprintf(stderr, "tarnwick-i2cdev: cannot set up the CUSE device %s\n", device.node.c_str());
     return 1;
   }
+  device.session = session;
+  back_to_start_folder();
   const int status = fuse_session_loop(session);
   cuse_lowlevel_teardown(session);
   if (!device.created) {

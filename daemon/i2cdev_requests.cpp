@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "daemon/smbus_emulation.h"
+#include "utilities/smbus_emulation.h"
 
 namespace i2cdev {
 
@@ -169,11 +169,11 @@ Answer smbus(Bus& bus, const Client& client, std::uintptr_t arg, std::span<const
   if (head.read_write != I2C_SMBUS_READ && head.read_write != I2C_SMBUS_WRITE) {
     return final(-EINVAL);
   }
-  SmbusRequest request{client.address, client.pec, head.read_write, head.command, head.size};
+  smbus_emulation::Request request{client.address, client.pec, head.read_write, head.command, head.size};
   const bool writes = head.read_write == I2C_SMBUS_WRITE;
   // A quick command and a byte written carry no data.
   if (head.size == I2C_SMBUS_QUICK || (head.size == I2C_SMBUS_BYTE && writes)) {
-    return final(smbus_transfer(transfer_context, &bus, request, nullptr));
+    return final(smbus_emulation::transfer(transfer_context, &bus, request, nullptr));
   }
   if (head.data == nullptr) return final(-EINVAL);
 
@@ -203,7 +203,7 @@ Answer smbus(Bus& bus, const Client& client, std::uintptr_t arg, std::span<const
     request.size = I2C_SMBUS_I2C_BLOCK_DATA;
     if (!writes) data.block[0] = I2C_SMBUS_BLOCK_MAX;
   }
-  const int status = smbus_transfer(transfer_context, &bus, request, &data);
+  const int status = smbus_emulation::transfer(transfer_context, &bus, request, &data);
   Answer answer = final(status);
   if (status == 0 && needs_out) append_bytes(answer.data, data, data_size);
   return answer;

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "daemon/i2cdev_requests.h"
-#include "daemon/smbus_emulation.h"
+#include "utilities/smbus_emulation.h"
 #include "tests/support/ini.h"
 #include "tests/support/tarnwick_harness.h"
 
@@ -167,7 +167,7 @@ TEST_P(OnTheBench, PecIsSentAfterAWriteAndCheckedAfterARead) {
   ASSERT_EQ(kernel_ioctl(bus, client, I2C_PEC, reinterpret_cast<void*>(1)), 0);
   EXPECT_EQ(smbus(kPort, I2C_SMBUS_WRITE, 0x3C, I2C_SMBUS_BYTE, nullptr), 0);
   const std::uint8_t sent[] = {kPort << 1, 0x3C};
-  const std::uint8_t pec = i2cdev::smbus_pec(0, sent, 2);
+  const std::uint8_t pec = smbus_emulation::pec(0, sent, 2);
   std::uint8_t latch = 0;
   ASSERT_EQ(i2cdev::read(bus, client, &latch, 1), 1);
   EXPECT_EQ(latch, pec);
@@ -175,7 +175,7 @@ TEST_P(OnTheBench, PecIsSentAfterAWriteAndCheckedAfterARead) {
   // The pins repeat: a PEC byte equal to the datum matches only by chance.
   i2c_smbus_data data{};
   const std::uint8_t received[] = {kPort << 1 | 1, pec};
-  const long expected = i2cdev::smbus_pec(0, received, 2) == pec ? 0 : -EBADMSG;
+  const long expected = smbus_emulation::pec(0, received, 2) == pec ? 0 : -EBADMSG;
   EXPECT_EQ(smbus(kPort, I2C_SMBUS_READ, 0, I2C_SMBUS_BYTE, &data), expected);
 }
 
@@ -340,7 +340,7 @@ TEST(Settings, RetriesAfterALostArbitration) {
 
 TEST(Pec, Crc8OfTheSmbusCheckString) {
   const std::uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-  EXPECT_EQ(i2cdev::smbus_pec(0, check, sizeof check), 0xF4);
+  EXPECT_EQ(smbus_emulation::pec(0, check, sizeof check), 0xF4);
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """The sessions that scripts/test-vm runs on a real kernel, and their check.
 
-  sessions.py prepare STAGE        writes STAGE/sessions/NAME/ for the guest
+  sessions.py prepare STAGE        writes STAGE/sessions/NAME/ and
+                                   STAGE/i2cdev/ for the guest
   sessions.py check RESULTS BUILD  runs each session again on the bench of
                                    BUILD (Backend = sim, the same status
                                    register as QEMU's parallel ports), sets
-                                   the two runs side by side and prints
+                                   the two runs side by side, checks what
+                                   Debian's I2C programs printed against
+                                   tarnwick-i2cdev, and prints
                                    "N passed, M failed"
 
 The guest runs each session as its user and leaves its stdout, stderr,
@@ -394,14 +397,264 @@ def check(results, build):
               f"wants Nops = {nops_for(int(ns), 100e3):X} for about 100 kHz, "
               f"{nops_for(int(ns), 10e3):X} for about 10 kHz")
     verdict("the guest measured one real port access", [] if len(medians) == 2 else [timing.strip() or "no figures"])
+    check_i2cdev(results, verdict)
 
     print(f"{len(passed)} passed, {len(failed)} failed")
     return 0 if not failed else 1
 
 
+# ---- tarnwick-i2cdev: Debian's I2C programs against /dev/i2c-N -------------
+# The guest loads the kernel's CUSE, starts the daemon on the bench and on
+# the Philips adapter at QEMU's port 0378 (where no slave answers: every
+# address is refused there, as on a bare adapter), runs each step as its
+# user as the sessions above, then ends both daemons with SIGTERM.
+
+BENCH_BUS, PORT_BUS = 20, 21
+IN_I2C = "tw-i2c"
+I2C_TOOLS = "/usr/sbin/"   # Debian's, not busybox's applets of the same names
+# The bench's parts: the default four and an accelerometer, so that a
+# daemon that missed its I2C.INI (and made the default bench) shows.
+BENCH_PARTS = {0x50: "24C02@A0", 0x48: "LM75@90", 0x20: "PCF8574@40", 0x68: "DS1307@D0",
+               0x1D: "MMA8452Q@3A"}
+PAGE = b"Tarnwick"          # written to the 24C02 at 10, one page of 8
+
+
+@dataclass
+class Daemon:
+    name: str
+    number: int
+    options: str    # beyond -f -n NUMBER
+    ini: str
+    node_mode: str  # stat -c '%a %U %G' of the node once it is set up
+    detached: bool = False  # without -f: it goes to the background itself
+
+
+DAEMONS = (
+    Daemon("bench", BENCH_BUS, "-i 2 -m 0660 -g i2c",
+           "[I2C Device]\nDefault = 2\n[Port IO]\nBackend = sim\n"
+           f"[Simulation]\nDevices = {' '.join(BENCH_PARTS.values())}\n", "660 root i2c"),
+    Daemon("philips-0378", PORT_BUS, "-i 2",
+           "[I2C Device]\nDefault = 2\n[I2C para]\nBase = 378\nNops = 2\n"
+           "[Port IO]\nBackend = direct\nTrace = /i2cdev/daemons/philips-0378/trace\n",
+           "600 root root", detached=True),
+)
+
+
+def i2cdetect_grid(present, first=0x08, last=0x77):
+    """i2cdetect -y's table: the addresses that answered, -- elsewhere."""
+    lines = ["     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f"]
+    for row in range(0, 0x80, 16):
+        cells = ["  " if not first <= a <= last else f"{a:02x}" if a in present else "--"
+                 for a in range(row, row + 16)]
+        lines.append(f"{row:02x}: " + "".join(cell + " " for cell in cells))
+    return "\n".join(lines) + "\n"
+
+
+# i2cdetect -F's rows, and what the daemon's I2C_FUNCS gives: every SMBus
+# transaction that plain messages make, not those whose length the slave
+# gives.
+FUNCTIONALITY = (("I2C", True), ("SMBus Quick Command", True), ("SMBus Send Byte", True),
+                 ("SMBus Receive Byte", True), ("SMBus Write Byte", True),
+                 ("SMBus Read Byte", True), ("SMBus Write Word", True), ("SMBus Read Word", True),
+                 ("SMBus Process Call", True), ("SMBus Block Write", True),
+                 ("SMBus Block Read", False), ("SMBus Block Process Call", False),
+                 ("SMBus PEC", True), ("I2C Block Write", True), ("I2C Block Read", True))
+
+
+def functionality_table(number):
+    return (f"Functionalities implemented by /dev/i2c-{number}:\n"
+            + "".join(f"{name:<32} {'yes' if has else 'no'}\n" for name, has in FUNCTIONALITY))
+
+
+def i2cdump_table(memory):
+    """i2cdump -y BUS ADDRESS b's table of 256 bytes."""
+    def shown(b):
+        return "." if b in (0x00, 0xFF) else "?" if b < 32 or b >= 127 else chr(b)
+    lines = ["     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef"]
+    for row in range(0, 256, 16):
+        chunk = memory[row:row + 16]
+        lines.append(f"{row:02x}: " + "".join(f"{b:02x} " for b in chunk) + "   "
+                     + "".join(shown(b) for b in chunk))
+    return "\n".join(lines) + "\n"
+
+
+# tests/vm/i2cdev_smbus2.py's lines: each transaction's result on the bench
+# and on the bare port. One I2C_RDWR moves at most 128 KiB of the caller's
+# memory each way through CUSE (32 pages, the kernel's bound for a CUSE
+# ioctl, with the header and the message table): 16 messages of 8192
+# bytes are refused by the kernel before the daemon sees them.
+SMBUS2 = (
+    ("LM75 temperature word", "0019", "OSError ENXIO"),
+    ("PCF8574 latch after A5", "a5", "OSError ENXIO"),
+    ("24C02 page at 10 by I2C_RDWR", PAGE.decode(), "OSError ENXIO"),
+    ("24C02 page at 10 by I2C block read", PAGE.decode(), "OSError ENXIO"),
+    ("24C02 at 10 by write(2) and read(2)", PAGE.decode(), "OSError ENXIO"),
+    ("nobody at 11", "OSError ENXIO", "OSError ENXIO"),
+    ("I2C_RDWR of 42 messages", PAGE.decode() + " and 33 bytes more", "OSError ENXIO"),
+    ("I2C_RDWR of 43 messages", "OSError EINVAL", "OSError EINVAL"),
+    ("I2C_RDWR of 15 x 8192 bytes", "OSError ENXIO", "OSError ENXIO"),
+    ("I2C_RDWR of 16 x 8192 bytes", "OSError ENOMEM", "OSError ENOMEM"),
+)
+
+
+def smbus2_lines(column):
+    return "".join(f"{row[0]}: {row[column]}\n" for row in SMBUS2)
+
+
+@dataclass
+class Step:
+    name: str
+    user: str
+    command: str
+    stdout: str = ""
+    stderr: str = ""
+    status: int = 0
+    before_cuse: bool = False  # run before the kernel's CUSE module is loaded
+
+
+def step_folder(root, number, step):
+    return os.path.join(root, "before-cuse" if step.before_cuse else "steps",
+                        f"{number:02d}-{step.name}")
+
+
+EEPROM_AFTER = bytes(0x10 * [0xFF]) + PAGE + bytes((256 - 0x10 - len(PAGE)) * [0xFF])
+REFUSED_ADDRESS = "No such device or address"   # ENXIO: no acknowledge
+
+I2CDEV = "/opt/tarnwick/bin/tarnwick-i2cdev"
+
+STEPS = (
+    Step("no-cuse", ROOT, f"{I2CDEV} -n 30", status=1, before_cuse=True,
+         stderr="tarnwick-i2cdev: /dev/cuse is missing: load the kernel's CUSE module "
+                "(modprobe cuse)\n"),
+    Step("cuse-refused", PLAIN, f"{I2CDEV} -n 30", status=1,
+         stderr="tarnwick-i2cdev: no rights to open /dev/cuse: run as root\n"),
+    Step("nodes", ROOT, f"stat -c '%a %U %G' /dev/i2c-{BENCH_BUS} /dev/i2c-{PORT_BUS}",
+         "".join(d.node_mode + "\n" for d in DAEMONS)),
+    Step("bench-functionality", IN_I2C, f"{I2C_TOOLS}i2cdetect -F {BENCH_BUS}",
+         functionality_table(BENCH_BUS)),
+    Step("bench-i2cdetect", IN_I2C, f"{I2C_TOOLS}i2cdetect -y {BENCH_BUS}",
+         i2cdetect_grid(BENCH_PARTS)),
+    # LM75: 25.0 degC, the word's bytes swapped by SMBus's low-byte-first order.
+    Step("bench-lm75-i2cget", IN_I2C, f"{I2C_TOOLS}i2cget -y {BENCH_BUS} 0x48 0x00 w", "0x0019\n"),
+    Step("bench-pcf8574-i2cset", IN_I2C, f"{I2C_TOOLS}i2cset -y {BENCH_BUS} 0x20 0x5a"),
+    Step("bench-pcf8574-i2cget", IN_I2C, f"{I2C_TOOLS}i2cget -y {BENCH_BUS} 0x20", "0x5a\n"),
+    Step("bench-24c02-i2ctransfer", IN_I2C,
+         f"{I2C_TOOLS}i2ctransfer -y {BENCH_BUS} w{1 + len(PAGE)}@0x50 0x10 "
+         + " ".join(f"0x{b:02x}" for b in PAGE)),
+    Step("bench-24c02-i2cdump", IN_I2C, f"{I2C_TOOLS}i2cdump -y {BENCH_BUS} 0x50 b",
+         i2cdump_table(EEPROM_AFTER)),
+    Step("bench-24c02-i2ctransfer-read", IN_I2C,
+         f"{I2C_TOOLS}i2ctransfer -y {BENCH_BUS} w1@0x50 0x10 r{len(PAGE)}",
+         " ".join(f"0x{b:02x}" for b in PAGE) + "\n"),
+    Step("bench-smbus2", IN_I2C, f"/usr/bin/python3 /i2cdev/smbus2_check.py {BENCH_BUS}",
+         smbus2_lines(1)),
+    Step("bench-refused", PLAIN, f"{I2C_TOOLS}i2cdetect -y {BENCH_BUS}",
+         stderr=f"Error: Could not open file `/dev/i2c-{BENCH_BUS}': Permission denied\n"
+                "Run as root?\n", status=1),
+    Step("bench-number-taken", ROOT, f"{I2CDEV} -n {BENCH_BUS}",
+         stderr=f"tarnwick-i2cdev: /dev/i2c-{BENCH_BUS} exists already\n", status=1),
+    Step("port-i2cdetect", ROOT, f"{I2C_TOOLS}i2cdetect -y {PORT_BUS}", i2cdetect_grid(())),
+    Step("port-i2cget", ROOT, f"{I2C_TOOLS}i2cget -y {PORT_BUS} 0x48 0x00 w",
+         stderr="Error: Read failed\n", status=2),
+    Step("port-i2ctransfer", ROOT, f"{I2C_TOOLS}i2ctransfer -y {PORT_BUS} w1@0x50 0x00 r1",
+         stderr=f"Error: Sending messages failed: {REFUSED_ADDRESS}\n", status=1),
+    Step("port-smbus2", ROOT, f"/usr/bin/python3 /i2cdev/smbus2_check.py {PORT_BUS}",
+         smbus2_lines(2)),
+)
+
+
+def prepare_i2cdev(stage):
+    """Writes STAGE/i2cdev/: the daemons' folders, the steps' folders (as
+    the sessions' ones, for the same loop) and the smbus2 script."""
+    root = os.path.join(stage, "i2cdev")
+    for d in DAEMONS:
+        folder = os.path.join(root, "daemons", d.name)
+        os.makedirs(folder)
+        files = {"I2C.INI": d.ini,
+                 "options": ("" if d.detached else "-f ") + f"-n {d.number} {d.options}\n",
+                 "node": f"/dev/i2c-{d.number}\n", "node_mode": d.node_mode + "\n"}
+        if d.detached:
+            files["detached"] = ""
+        for name, text in files.items():
+            with open(os.path.join(folder, name), "w") as out:
+                out.write(text)
+    for number, step in enumerate(STEPS, 1):
+        folder = step_folder(root, number, step)
+        os.makedirs(folder)
+        files = {"I2C.INI": "", "input": "", "user": step.user + "\n",
+                 "command": step.command + "\n", "limit": "120\n"}
+        for name, text in files.items():
+            with open(os.path.join(folder, name), "w") as out:
+                out.write(text)
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "i2cdev_smbus2.py")) as script, \
+            open(os.path.join(root, "smbus2_check.py"), "w") as out:
+        out.write(script.read())
+
+
+def check_i2cdev(results, verdict):
+    root = os.path.join(results, "i2cdev")
+    for number, step in enumerate(STEPS, 1):
+        folder = step_folder(root, number, step)
+        label = f"i2cdev {step.name} (as {step.user}): {step.command}"
+        if not os.path.isdir(folder):
+            verdict(label, ["no results came back"])
+            continue
+        problems = []
+        status = read(os.path.join(folder, "status")).strip()
+        if status != str(step.status):
+            problems.append(f"exit status {status}, expected {step.status}")
+        for stream, expected in (("stdout", step.stdout), ("stderr", step.stderr)):
+            got = read(os.path.join(folder, stream))
+            if got != expected:
+                problems.append(f"{stream} differs:")
+                problems += ["  got:      " + line for line in got.splitlines()[:20]]
+                problems += ["  expected: " + line for line in expected.splitlines()[:20]]
+        verdict(label, problems)
+    for d in DAEMONS:
+        folder = os.path.join(root, "daemons", d.name)
+        label = f"i2cdev daemon {d.name} (/dev/i2c-{d.number})"
+        problems = []
+        # A detached daemon's status is its launch's, once it has ended.
+        status = read(os.path.join(folder, "status")).strip()
+        if status != "0":
+            problems.append(f"exit status after SIGTERM: {status or 'none'}")
+        after = read(os.path.join(folder, "after")).strip()
+        if after != "gone":
+            problems.append(f"the node after the daemon ended: {after or 'not looked at'}")
+        said = read(os.path.join(folder, "stderr"))
+        if said != ("" if d.detached else f"tarnwick-i2cdev: /dev/i2c-{d.number} on adapter 2\n"):
+            problems += ["standard error: " + line for line in said.splitlines()[:5]]
+        if d.detached and read(os.path.join(folder, "at_return")).strip() != d.node_mode:
+            problems.append("when the launch returned, the node was not ready: "
+                            + (read(os.path.join(folder, "at_return")).strip() or "not looked at"))
+        held = "" if d.detached else " while a program had it open"
+        if held and read(os.path.join(folder, "held")).strip() != "open":
+            problems.append("no program had the node open at SIGTERM")
+        ready = ", its node ready when the launch returned" if d.detached else ""
+        verdict(label + f"{ready}: ended on SIGTERM{held} with status 0, its node gone, "
+                "standard error as expected", problems)
+    # The daemon on QEMU's port: the real reads, as that port gives them.
+    port = Session("i2cdev", ROOT, "direct", "tarnwick-i2cdev", 2, 0x378, reachable=(0x378,))
+    trace = accesses(os.path.join(root, "daemons", "philips-0378", "trace"))
+    model, problems = PortModel(port), []
+    for op, where, value in trace:
+        if op == "W":
+            model.write(where, value)
+        elif (why := model.check_read(where, value)):
+            problems.append(f"R {where:04X} {value:02X}: {why}")
+            if len(problems) >= 5:
+                break
+    if not trace:
+        problems.append("no port access traced")
+    verdict(f"i2cdev daemon philips-0378: reads of QEMU's port as it gives them "
+            f"({len(trace)} accesses)", problems)
+
+
 def main(argv):
     if len(argv) == 3 and argv[1] == "prepare":
         prepare(argv[2])
+        prepare_i2cdev(argv[2])
         return 0
     if len(argv) == 4 and argv[1] == "check":
         return check(argv[2], argv[3])

@@ -129,5 +129,69 @@ class GuestPrograms(unittest.TestCase):
                     self.assertIn("usage:", done.stderr)
 
 
+class I2cdevCheck(unittest.TestCase):
+    """check_i2cdev on results made as the guest leaves them: all as
+    expected passes; each fault fails its own line and no other."""
+
+    def results(self, folder, fault=None):
+        root = os.path.join(folder, "i2cdev")
+        for number, step in enumerate(sessions.STEPS, 1):
+            files = {"stdout": step.stdout, "stderr": step.stderr, "status": f"{step.status}\n"}
+            self.write(sessions.step_folder(root, number, step), files)
+        for d in sessions.DAEMONS:
+            said = "" if d.detached else f"tarnwick-i2cdev: /dev/i2c-{d.number} on adapter 2\n"
+            self.write(os.path.join(root, "daemons", d.name),
+                       {"status": "0\n", "after": "gone\n", "stderr": said, "held": "open\n",
+                        "at_return": d.node_mode + "\n"})
+        # The Philips adapter's first accesses through direct on QEMU's port.
+        self.write(os.path.join(root, "daemons", "philips-0378"), {"trace": DIRECT_GUEST})
+        if fault:
+            path, text = fault
+            self.write(os.path.join(root, os.path.dirname(path)), {os.path.basename(path): text})
+        return folder
+
+    @staticmethod
+    def write(folder, files):
+        os.makedirs(folder, exist_ok=True)
+        for name, text in files.items():
+            with open(os.path.join(folder, name), "w") as out:
+                out.write(text)
+
+    def verdicts(self, fault=None):
+        got = []
+        with tempfile.TemporaryDirectory() as folder:
+            sessions.check_i2cdev(self.results(folder, fault),
+                                  lambda what, problems: got.append((what, problems)))
+        return got
+
+    def test_as_expected_passes(self):
+        got = self.verdicts()
+        self.assertEqual(len(got), len(sessions.STEPS) + len(sessions.DAEMONS) + 1)
+        self.assertEqual([problems for _, problems in got if problems], [])
+
+    def test_each_fault_fails_its_line(self):
+        detect = next(n for n, s in enumerate(sessions.STEPS, 1) if s.name == "bench-i2cdetect")
+        steps = f"steps/{detect:02d}-bench-i2cdetect/"
+        cases = [  # (fault: file and its text, the line that fails, its problem)
+            ((steps + "stdout", sessions.i2cdetect_grid({0x50})), "bench-i2cdetect", "stdout"),
+            ((steps + "status", "1\n"), "bench-i2cdetect", "exit status 1"),
+            ((steps + "stderr", "Error: Read failed\n"), "bench-i2cdetect", "stderr"),
+            (("daemons/bench/after", "present\n"), "daemon bench", "the node after"),
+            (("daemons/bench/status", "still running\n"), "daemon bench", "after SIGTERM"),
+            (("daemons/bench/held", "could not open\n"), "daemon bench", "had the node open"),
+            (("daemons/philips-0378/at_return", "stat: can't stat '/dev/i2c-21'\n"),
+             "daemon philips-0378", "not ready"),
+            (("daemons/philips-0378/trace", DIRECT_GUEST.replace("R 0379 D8", "R 0379 58")),
+             "reads of QEMU's port", "status register"),
+            (("daemons/philips-0378/trace", ""), "reads of QEMU's port", "no port access"),
+        ]
+        for fault, line, problem in cases:
+            with self.subTest(fault=fault[0], line=line):
+                failed = [(what, problems) for what, problems in self.verdicts(fault) if problems]
+                self.assertEqual(len(failed), 1, failed)
+                self.assertIn(line, failed[0][0])
+                self.assertTrue(any(problem in p for p in failed[0][1]), failed[0][1])
+
+
 if __name__ == "__main__":
     unittest.main()
