@@ -1,6 +1,9 @@
 """lm75_24c02.py's classes tested as their author would test them, on a
 fresh bench bus per test (the fixtures of tarnwick.pytest_plugin)."""
+import os
+
 import pytest
+import tarnwick
 
 from lm75_24c02 import EEPROM24C02, LM75
 
@@ -27,3 +30,21 @@ def test_a_note_lands_in_the_eeprom_image(tarnwick_bench, tarnwick_bus, tmp_path
 def test_the_card_and_the_custom_adapter_reach_the_bench_too(tarnwick_bench, tarnwick_bus):
     tarnwick_bench.set_inputs(0x20, 0x0F)
     assert tarnwick_bus.read_byte(0x20) == 0x0F
+
+
+def test_the_run_takes_bus_locks_of_its_own(tarnwick_bench):
+    # Started without a prefix, the plugin made one for this process.
+    prefix = os.environ["TARNWICK_SEM_PREFIX"]
+    assert prefix == f"tarnwick-pytest-{os.getpid()}-"
+    print("bus locks", prefix)
+
+
+@pytest.mark.parametrize("tarnwick_bench_settings", [{"Timing Check": "standard"}])
+def test_a_driver_too_fast_for_a_standard_mode_bus_fails(tarnwick_bench, tarnwick_bus):
+    speed = tarnwick.library().tarnwick_bus_speed
+    speed(2, 400000)
+    try:
+        with pytest.raises(tarnwick_bench.Violation, match="of standard mode"):
+            LM75(tarnwick_bus).temperature()
+    finally:
+        speed(2, 100000)
