@@ -256,13 +256,19 @@ class Bus:
         # (the card gives -1 for a bus not open, the parallel adapters 2).
         self._counts_refused = lib.I2C_Address(0) == -1
         result = lib.I2C_Start()
-        _bus_call_done()
+        # Open for close() below: a violation raised at the start must not
+        # leave the bus and its semaphore held.
+        self._open = result in (0, 1)
+        try:
+            _bus_call_done()
+        except BaseException:
+            self.close()
+            raise
         if result == 1:
-            lib.I2C_Stop()
+            self.close()
             raise BusNotOpened("the card flags a bus error", result)
         if result != 0:
             raise BusNotOpened("the bus could not be opened", result)
-        self._open = True
         return self
 
     def __exit__(self, *exception: object) -> Literal[False]:

@@ -214,8 +214,11 @@ const std::array kCalls{
     Call{kStandardBus, "tarnwick.library().tarnwick_bus_speed(adapter, 400000); bus.read_byte(0x48); [line.split(' (at ')[0] for line in bench.violations()[:1]]",
          "['timing: tLOW 4 us, below the 4.7 us of standard mode (100 kHz)']", "[]"},
     Call{kStandardBus, "bench.set_strict(); bus.read_byte(0x48)", "Violation", "25"},
+    // The classic Bus at Nops 0 breaks standard mode at its STOP: raised
+    // there, with the bus let go (the next transfer does not find it held).
+    Call{kStandardBus, "b = tarnwick.Bus(adapter); b.__enter__(); b.close()", "Violation", "None"},
     Call{kStandardBus, "bench.set_strict(False); bus.read_byte(0x48)", "25"},
-    Call{kStandardBus, "bench.restart(); bench.violation_count()", "0"},
+    Call{kStandardBus, "bench.restart(); bench.violation_count(), bench.violations()", "(0, [])"},
 };
 
 class SMBusModule : public ::testing::Test {
