@@ -21,6 +21,10 @@ picks it. The raw ten functions are attributes of this module (I2C_Init,
 I2C_Start, ...) and of library(); they return the library's 16-bit bus
 results unchanged.
 
+tarnwick.bench sets the simulated bench's parts from outside the bus and
+reads the violations its bus saw; tarnwick.pytest_plugin gives pytest tests
+a fresh bench bus each.
+
 The library is the file named by the environment variable TARNWICK_LIBRARY;
 otherwise libtarnwick.so.4 of the prefix this module is installed in, where
 the dynamic loader finds it, in build/default of the source tree it sits in,

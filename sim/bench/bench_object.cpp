@@ -117,40 +117,49 @@ void SimBenchRestart(void) {
 
 // The parts are reached by their 8-bit address; nothing while the bench is
 // not running.
+namespace {
+
+int done(bool changed) { return changed ? 0 : -1; }
+
+}  // namespace
+
 int SimBenchSetTemperature(unsigned char address, double celsius) {
-  return sim::bench != nullptr && sim::part_state::set_temperature(sim::bench->bus(), address, celsius)
-             ? 0
-             : -1;
+  return done(sim::bench != nullptr &&
+              sim::part_state::set_temperature(sim::bench->bus(), address, celsius));
 }
 
 int SimBenchSetInputs(unsigned char address, unsigned char levels) {
-  return sim::bench != nullptr && sim::part_state::set_inputs(sim::bench->bus(), address, levels)
-             ? 0
-             : -1;
+  return done(sim::bench != nullptr &&
+              sim::part_state::set_inputs(sim::bench->bus(), address, levels));
 }
 
 int SimBenchSetTime(unsigned char address, long long local_seconds) {
-  return sim::bench != nullptr && sim::part_state::set_time(sim::bench->bus(), address, local_seconds)
-             ? 0
-             : -1;
+  return done(sim::bench != nullptr &&
+              sim::part_state::set_time(sim::bench->bus(), address, local_seconds));
 }
 
 long SimBenchEepromImage(unsigned char address, unsigned char* buffer, unsigned long size) {
   std::vector<std::uint8_t> contents;
-  if (sim::bench == nullptr || !sim::part_state::eeprom_contents(sim::bench->bus(), address, contents)) {
+  if (sim::bench == nullptr ||
+      !sim::part_state::eeprom_contents(sim::bench->bus(), address, contents)) {
     return -1;
   }
-  if (buffer != nullptr) std::memcpy(buffer, contents.data(), std::min<std::size_t>(size, contents.size()));
+  if (buffer != nullptr) {
+    std::memcpy(buffer, contents.data(), std::min<std::size_t>(size, contents.size()));
+  }
   return static_cast<long>(contents.size());
 }
 
 int SimBenchLoadEepromImage(unsigned char address, const char* file, unsigned long size,
                             char* error, unsigned long error_size) {
-  std::string why = sim::bench == nullptr ? "the bench is not running" : "";
+  std::string why;
   try {
-    if (why.empty()) why = sim::part_state::load_eeprom(sim::bench->bus(), address, std::string_view(file, size));
+    why = sim::bench == nullptr
+              ? "the bench is not running"
+              : sim::part_state::load_eeprom(sim::bench->bus(), address,
+                                             std::string_view(file, size));
   } catch (...) {
-    why = "out of memory";
+    why = "out of memory";  // no exception leaves through a C call
   }
   if (why.empty()) return 0;
   if (error != nullptr && error_size > 0) std::snprintf(error, error_size, "%s", why.c_str());

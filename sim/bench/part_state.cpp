@@ -155,7 +155,8 @@ void apply_keys(Bus& bus, const Warn& warn) {
       char* end = nullptr;
       const double celsius = std::strtod(value.c_str(), &end);
       if (*end != '\0' || !(celsius >= -55 && celsius <= 125)) {
-        reject(warn, key, value, "is not a temperature from -55 to 125 (degC); the LM75 keeps 25.0");
+        reject(warn, key, value,
+               "is not a temperature from -55 to 125 (degC); the LM75 keeps 25.0");
         continue;
       }
       sensor->set_temperature(celsius);

@@ -375,11 +375,14 @@ TEST_F(SMBusModule, PytestGivesEachDriverTestAFreshBenchBus) {
   for (const std::string& entry : scratch.environment()) {
     if (entry.rfind("TARNWICK_SEM_PREFIX=", 0) != 0) env.push_back(entry);
   }
-  env.insert(env.end(), {"TARNWICK_SEM_PREFIX", "PYTHONPATH=" SOURCE_DIR "/python:" SOURCE_DIR "/tests/packaging/drivers",
-                         "TARNWICK_LIBRARY=" TARNWICK_LIBRARY, "PYTHONDONTWRITEBYTECODE=1"});
+  env.insert(env.end(),
+             {"TARNWICK_SEM_PREFIX",
+              "PYTHONPATH=" SOURCE_DIR "/python:" SOURCE_DIR "/tests/packaging/drivers",
+              "TARNWICK_LIBRARY=" TARNWICK_LIBRARY, "PYTHONDONTWRITEBYTECODE=1"});
   const Outcome outcome = test_kit::run_program(
-      {{PYTHON3, "-m", "pytest", "-p", "tarnwick.pytest_plugin", "-p", "no:cacheprovider", "-q", "-s",
-        "--basetemp", scratch.file("pytest"), SOURCE_DIR "/tests/packaging/drivers/test_lm75_24c02.py"},
+      {{PYTHON3, "-m", "pytest", "-p", "tarnwick.pytest_plugin", "-p", "no:cacheprovider", "-q",
+        "-s", "--basetemp", scratch.file("pytest"),
+        SOURCE_DIR "/tests/packaging/drivers/test_lm75_24c02.py"},
        scratch.path(), env, ""});
   if (outcome.err.find("No module named pytest") != std::string::npos) {
     GTEST_SKIP() << "pytest is not installed (Debian: python3-pytest)";
@@ -396,8 +399,8 @@ TEST_F(SMBusModule, PytestGivesEachDriverTestAFreshBenchBus) {
 // The type hints hold as py.typed promises.
 TEST_F(SMBusModule, TheModuleTypeChecksStrictly) {
   Scratch scratch;
-  const Outcome outcome = python(scratch, {"-m", "mypy", "--strict", "--cache-dir", scratch.file("cache"),
-                                           SOURCE_DIR "/python/tarnwick"});
+  const Outcome outcome = python(scratch, {"-m", "mypy", "--strict", "--cache-dir",
+                                           scratch.file("cache"), SOURCE_DIR "/python/tarnwick"});
   if (outcome.err.find("No module named mypy") != std::string::npos) {
     GTEST_SKIP() << "mypy is not installed (Debian: mypy)";
   }

@@ -172,7 +172,9 @@ TEST(EepromImage, TakesBinaryOrI2cdumpTextGivingEveryByteOnce) {
   std::string binary(128, '\0');
   for (unsigned n = 0; n < 128; ++n) binary[n] = static_cast<char>(n / 16);
   std::string crlf = header + rows(0, 0xF0);
-  for (std::size_t at = 0; (at = crlf.find('\n', at)) != std::string::npos; at += 2) crlf.insert(at, "\r");
+  for (std::size_t at = 0; (at = crlf.find('\n', at)) != std::string::npos; at += 2) {
+    crlf.insert(at, "\r");
+  }
   std::string unread = rows(0, 0xF0);
   unread.replace(unread.find("30: ") + 4 + 3 * 5, 2, "XX");
   std::string partial = rows(0, 0xF0);  // i2cdump -r 0x00-0xf4
