@@ -281,6 +281,12 @@ TEST_F(SMBusModule, EachCallOnEachAdapterGivesWhatTheBenchsPartsAnswer) {
         EXPECT_EQ(results[row - first], card && call.on_card ? call.on_card : call.result)
             << "adapter " << adapter << ": " << call.code;
       }
+      // Each key no part could take is one line that names it.
+      for (const char* key : {"Temperature@90 = \"125.5\"", "Inputs@40 = \"1FF\"",
+                              "Time@D0 = \"2031-02-29 00:00:00\"", "Image@A0 = \"torn.txt\""}) {
+        const bool bad = kCalls[first].settings == kBadKeys;
+        EXPECT_EQ(outcome.err.find(key) != std::string::npos, bad) << key << "\n" << outcome.err;
+      }
       first = end;
     }
   }
