@@ -21,6 +21,10 @@ picks it. The raw ten functions are attributes of this module (I2C_Init,
 I2C_Start, ...) and of library(); they return the library's 16-bit bus
 results unchanged.
 
+tarnwick.bench sets the simulated bench's parts from outside the bus and
+reads the violations its bus saw; tarnwick.pytest_plugin gives pytest tests
+a fresh bench bus each.
+
 The library is the file named by the environment variable TARNWICK_LIBRARY;
 otherwise libtarnwick.so.4 of the prefix this module is installed in, where
 the dynamic loader finds it, in build/default of the source tree it sits in,
@@ -48,7 +52,7 @@ __all__ = [
     "AddressRefused", "ByteRefused", "library", "SONAME",
     "I2C_Init", "I2C_Start", "I2C_Stop", "I2C_Address", "I2C_Send", "I2C_Read",
     "I2C_SendByte", "I2C_GetByte", "I2C_Info", "I2C_SelectInterface",
-    "SMBus", "i2c_msg", "I2cFunc",
+    "SMBus", "i2c_msg", "I2cFunc", "bench",
 ]
 
 
@@ -159,9 +163,22 @@ def library() -> ctypes.CDLL:
     return _library
 
 
+# Called after every call of this module that reaches the bus, before its
+# outcome is judged: tarnwick.bench's strict mode raises there on the first
+# protocol or timing violation, ahead of the error the violation caused.
+_after_bus_call: Optional[Callable[[], None]] = None
+
+
+def _bus_call_done() -> None:
+    if _after_bus_call is not None:
+        _after_bus_call()
+
+
 def _raw(name: str) -> Callable[..., int]:
     def call(*arguments: Any) -> int:
-        return int(getattr(library(), name)(*arguments))
+        result = int(getattr(library(), name)(*arguments))
+        _bus_call_done()
+        return result
     call.__name__ = name
     call.__doc__ = f"{name} of libtarnwick.so.4, its bus result unchanged."
     return call
@@ -243,12 +260,19 @@ class Bus:
         # (the card gives -1 for a bus not open, the parallel adapters 2).
         self._counts_refused = lib.I2C_Address(0) == -1
         result = lib.I2C_Start()
+        # Open for close() below: a violation raised at the start must not
+        # leave the bus and its semaphore held.
+        self._open = result in (0, 1)
+        try:
+            _bus_call_done()
+        except BaseException:
+            self.close()
+            raise
         if result == 1:
-            lib.I2C_Stop()
+            self.close()
             raise BusNotOpened("the card flags a bus error", result)
         if result != 0:
             raise BusNotOpened("the bus could not be opened", result)
-        self._open = True
         return self
 
     def __exit__(self, *exception: object) -> Literal[False]:
@@ -260,6 +284,7 @@ class Bus:
         if self._open:
             self._open = False
             library().I2C_Stop()
+            _bus_call_done()
 
     def address(self, byte: int) -> None:
         """Sends an address byte (slave address in bits 7..1, bit 0 set to
@@ -267,6 +292,7 @@ class Bus:
         if not 0 <= byte <= 0xFF:
             raise ValueError(f"address byte {byte!r} is not 0 to 255")
         result = library().I2C_Address(byte)
+        _bus_call_done()
         if result != 0:
             raise AddressRefused(byte, result)
 
@@ -283,6 +309,7 @@ class Bus:
             return
         buffer = (ctypes.c_uint8 * len(data)).from_buffer_copy(data)
         sent = library().I2C_Send(len(data), buffer)
+        _bus_call_done()
         if sent == len(data):
             return
         if sent < 0:
@@ -296,6 +323,7 @@ class Bus:
         _check_count(count)
         buffer = (ctypes.c_uint8 * count)()
         result = library().I2C_Read(count, buffer)
+        _bus_call_done()
         if result != count:
             raise BusError(f"reading {count} bytes failed", result)
         return bytes(buffer)
@@ -313,3 +341,4 @@ class Bus:
 
 # Last: the smbus2 interface is built on the loader and the data check above.
 from .smbus import I2cFunc, SMBus, i2c_msg  # noqa: E402
+from . import bench  # noqa: E402

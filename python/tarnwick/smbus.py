@@ -32,7 +32,7 @@ from enum import IntFlag
 from types import TracebackType
 from typing import Any, Iterator, List, Optional, Sequence, Tuple, Type, Union
 
-from . import LibraryNotFound, _data_bytes, library
+from . import LibraryNotFound, _bus_call_done, _data_bytes, library
 
 __all__ = ["SMBus", "i2c_msg", "I2cFunc", "I2C_M_RD", "I2C_SMBUS_BLOCK_MAX"]
 
@@ -346,6 +346,7 @@ class SMBus:
     def _call(self, messages: "ctypes.Array[_Msg]") -> None:
         assert self.adapter is not None
         result = _transfer()(self.adapter, messages, len(messages))
+        _bus_call_done()
         if result == len(messages):
             return
         described = [(message.addr, message.flags, message.len) for message in messages]

@@ -12,6 +12,7 @@ constexpr unsigned kRamStart = 8;
 constexpr unsigned kLastRegister = 0x3F;
 constexpr std::int64_t kDay = 86400;
 constexpr std::int64_t kSecond = 1'000'000;  // us
+constexpr int kThursday = 4;  // 1970-01-01, day 5 counted from Sunday = 1
 
 constexpr std::uint8_t kClockHalt = 0x80;
 constexpr std::uint8_t kTwelveHour = 0x40;
@@ -184,6 +185,20 @@ void Ds1307::commit_time() {
   else offset_us_ = seconds * kSecond + elapsed - now;
   // The day register counts on its own; it keeps the value written.
   weekday_offset_ = static_cast<int>((((f.weekday - 1) - days) % 7 + 7) % 7);
+}
+
+bool Ds1307::set_time(std::int64_t local_seconds) {
+  int year = 0;
+  int month = 0;
+  int date = 0;
+  civil_from_days(floor_div(local_seconds, kDay), year, month, date);
+  if (year < 2000 || year > 2099) return false;
+  have_pending_time_ = false;
+  seconds_written_ = false;
+  halted_ = false;
+  offset_us_ = local_seconds * kSecond - host_us();
+  weekday_offset_ = kThursday;
+  return true;
 }
 
 void Ds1307::on_start() {

@@ -41,6 +41,13 @@ class Ds1307 final : public Device {
                   const BenchClock* bench = nullptr);
   static Clock host_local_clock();
 
+  // Sets the running clock to `local_seconds` (seconds since 1970-01-01
+  // 00:00:00 of local wall-clock time, a date of 2000 to 2099), as if the
+  // battery-backed part had been set to it: the clock runs on from there,
+  // in the hour mode it has, and the day register follows the calendar
+  // (1 = Sunday). False, the part unchanged, for another year.
+  bool set_time(std::int64_t local_seconds);
+
   std::uint8_t address() const override { return address_; }
   void on_start() override;
   void on_selected(bool read) override;

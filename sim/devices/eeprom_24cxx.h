@@ -117,6 +117,12 @@ class EepromFace : public Device {
   }
 
   const EepromChip& chip() const { return *chip_; }
+  // Puts `image` (part().size bytes) into the part as if it had been
+  // programmed: a part that keeps its contents in a file saves them.
+  void load_image(const std::vector<std::uint8_t>& image) {
+    chip_->set_contents(image);
+    programmed();
+  }
 
  protected:
   EepromChip& mutable_chip() { return *chip_; }

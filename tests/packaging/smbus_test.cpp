@@ -1,8 +1,10 @@
 // tarnwick.SMBus, smbus2's interface over tarnwick_transfer: a table of
 // calls against the bench's parts on each adapter (results, errno values,
-// PEC made and checked, bad data refused before the bus), Debian's smbus2
-// message objects taken by i2c_rdwr, and a driver written for smbus2 run
-// with nothing changed but its import line.
+// PEC made and checked, bad data refused before the bus; the parts set by
+// keys and by tarnwick.bench, EEPROM images, violations and strict mode),
+// Debian's smbus2 message objects taken by i2c_rdwr, a driver written for
+// smbus2 run with nothing changed but its import line, and its classes
+// tested under pytest with the bench fixtures.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,8 +13,11 @@
 #include <vector>
 
 #include "tests/packaging/packaging_support.h"
+#include "utilities/hex_dump.h"
 #include "tests/support/files.h"
 #include "tests/support/program.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/semaphores.h"
 
 namespace {
 
@@ -22,11 +27,12 @@ using Outcome = test_kit::Run;
 
 // Runs each line of the file named by argv[2] on a bus of adapter argv[1],
 // PEC off before each: steps split at "; ", the last one's value printed as
-// its repr, an OSError as its errno, TypeError or ValueError by name.
+// its repr, an OSError as its errno, TypeError, ValueError or the module's
+// own errors by name.
 // crc8 is the test's own, bit by bit, against the module's table.
 const std::string kRunner = R"(
-import sys, tarnwick
-from tarnwick import SMBus, i2c_msg
+import datetime, sys, tarnwick
+from tarnwick import SMBus, bench, i2c_msg
 
 def crc8(data):
     crc = 0
@@ -67,7 +73,7 @@ for line in open(sys.argv[2]):
         result = repr(eval(last, names))
     except OSError as error:
         result = f"OSError {error.errno}"
-    except (TypeError, ValueError) as error:
+    except (TypeError, ValueError, tarnwick.TarnwickError) as error:
         result = type(error).__name__
     print(result)
 )";
@@ -79,6 +85,19 @@ constexpr const char* kQuick = "EEPROM Write Time = 0\n";
 constexpr const char* kWriteCycle = "Wall Clock = 0\n";
 constexpr const char* kThirdByteRefused = "EEPROM Write Time = 0\nNACK Byte = 3\n";
 constexpr const char* kBusHeld = "Bus Busy = 1\nSDA Stuck = 1\n";
+// The parts' keys (image.bin as i2cdump's text in image.txt), and a 24C04
+// whose faces at 52 and 54 reach one part.
+constexpr const char* kPartKeys =
+    "EEPROM Write Time = 0\nTemperature@90 = -20.5\nInputs@40 = 5A\n"
+    "Time@D0 = 2031-02-03 04:05:06\nImage@A0 = image.txt\n"
+    "Devices = 24C02@A0 LM75@90 PCF8574@40 DS1307@D0 24C04@A4\n";
+// Keys no part can take: each part keeps its power-up state.
+constexpr const char* kBadKeys =
+    "Temperature@90 = 125.5\nInputs@40 = 1FF\nTime@D0 = 2031-02-29 00:00:00\n"
+    "Image@A0 = torn.txt\n";
+// Asked for 400 kHz, the bit-banged adapters make fast-mode phases that a
+// standard-mode bus sees as violations; the card runs 90 kHz at most.
+constexpr const char* kStandardBus = "Timing Check = standard\n";
 
 struct Call {
   const char* settings;
@@ -163,6 +182,43 @@ const std::array kCalls{
     Call{kThirdByteRefused, "bus.write_i2c_block_data(0x50, 0, [1, 2, 3])", "OSError 5"},
     Call{kThirdByteRefused, "bus.write_byte_data(0x50, 0, 1)", "None"},
     Call{kBusHeld, "bus.read_byte(0x50)", "OSError 110"},
+    // The parts as the keys set them at power-up: -20.5 C, pins 0, 2, 5
+    // and 7 pulled low, the time (a Monday), the image.
+    Call{kPartKeys, "bus.read_i2c_block_data(0x48, 0, 2)", "[235, 128]"},
+    Call{kPartKeys, "bus.read_byte(0x20)", "90"},
+    Call{kPartKeys, "bus.read_i2c_block_data(0x68, 1, 6)", "[5, 4, 2, 3, 2, 49]"},
+    Call{kPartKeys, "bytes(bus.read_i2c_block_data(0x50, 0xF0, 16)) == open('image.bin', 'rb').read()[0xF0:]", "True"},
+    // Set while the bench runs.
+    Call{kPartKeys, "bench.set_temperature(0x48, 100.4); bus.read_i2c_block_data(0x48, 0, 2)", "[100, 128]"},
+    Call{kPartKeys, "bus.write_byte(0x20, 0x0F); bench.set_inputs(0x20, 0xFC); bus.read_byte(0x20)", "12"},
+    Call{kPartKeys, "bench.set_time(0x68, datetime.datetime(2099, 12, 31, 23, 59, 30)); bus.read_i2c_block_data(0x68, 1, 6)",
+         "[89, 35, 5, 49, 18, 153]"},
+    Call{kPartKeys, "bench.load_eeprom(0x50, bytes(range(255, -1, -1))); bus.read_i2c_block_data(0x50, 0, 3)", "[255, 254, 253]"},
+    Call{kPartKeys, "bench.load_eeprom(0x53, bytes(range(256)) * 2); bus.write_byte_data(0x52, 0x10, 0x77); bench.eeprom_image(0x52)[0x10:0x12]",
+         "b'w\\x11'"},
+    Call{kPartKeys, "bus.read_i2c_block_data(0x53, 0xFE, 2) + bus.read_i2c_block_data(0x52, 0x10, 1)", "[254, 255, 119]"},
+    // Saved in i2cdump's text as tarnwick-eeprom prints it, and loaded back.
+    Call{kPartKeys, "bench.save_eeprom(0x52, 'wide.txt', text=True); open('wide.txt').read() == open('wide_expected.txt').read()", "True"},
+    Call{kPartKeys, "bench.i2cdump_text(open('image.bin', 'rb').read()) == open('image.txt').read()", "True"},
+    Call{kPartKeys, "bench.save_eeprom(0x50, 'saved.bin'); bench.load_eeprom(0x50, 'image.txt'); bench.load_eeprom(0x50, 'saved.bin'); bus.read_byte_data(0x50, 0x80)", "127"},
+    // Refused, the part unchanged.
+    Call{kPartKeys, "bench.set_inputs(0x21, 0)", "BenchError"},
+    Call{kPartKeys, "bench.eeprom_image(0x48)", "BenchError"},
+    Call{kPartKeys, "bench.set_temperature(0x48, 125.5)", "ValueError"},
+    Call{kPartKeys, "bench.set_time(0x68, datetime.datetime(2100, 1, 1))", "ValueError"},
+    Call{kPartKeys, "bench.load_eeprom(0x50, 'torn.txt')", "BenchError"},
+    Call{kPartKeys, "bench.load_eeprom(0x50, bytes(255))", "BenchError"},
+    Call{kPartKeys, "bus.read_byte_data(0x50, 0x80)", "127"},
+    Call{kBadKeys, "bus.read_i2c_block_data(0x48, 0, 2) + [bus.read_byte(0x20)] + bus.read_i2c_block_data(0x50, 0, 1)", "[25, 0, 255, 255]"},
+    // Violations: read, then raised by strict mode ahead of the outcome.
+    Call{kStandardBus, "tarnwick.library().tarnwick_bus_speed(adapter, 400000); bus.read_byte(0x48); [line.split(' (at ')[0] for line in bench.violations()[:1]]",
+         "['timing: tLOW 4 us, below the 4.7 us of standard mode (100 kHz)']", "[]"},
+    Call{kStandardBus, "bench.set_strict(); bus.read_byte(0x48)", "Violation", "25"},
+    // The classic Bus at Nops 0 breaks standard mode at its STOP: raised
+    // there, with the bus let go (the next transfer does not find it held).
+    Call{kStandardBus, "b = tarnwick.Bus(adapter); b.__enter__(); b.close()", "Violation", "None"},
+    Call{kStandardBus, "bench.set_strict(False); bus.read_byte(0x48)", "25"},
+    Call{kStandardBus, "bench.restart(); bench.violation_count(), bench.violations()", "(0, [])"},
 };
 
 class SMBusModule : public ::testing::Test {
@@ -195,6 +251,17 @@ class SMBusModule : public ::testing::Test {
 TEST_F(SMBusModule, EachCallOnEachAdapterGivesWhatTheBenchsPartsAnswer) {
   Scratch scratch;
   scratch.write("runner.py", kRunner);
+  const std::vector<std::uint8_t> image = packaging_test::eeprom_image();
+  const std::string text = hex_dump::text(image);
+  scratch.write("image.bin", std::string(image.begin(), image.end()));
+  scratch.write("image.txt", text);
+  scratch.write("torn.txt", text.substr(0, text.rfind("f0: ")));
+  std::vector<std::uint8_t> wide;
+  for (int copy = 0; copy < 2; ++copy) {
+    for (int byte = 0; byte < 256; ++byte) wide.push_back(static_cast<std::uint8_t>(byte));
+  }
+  wide[0x10] = 0x77;
+  scratch.write("wide_expected.txt", hex_dump::text(wide));
   for (const char* adapter : {"1", "2", "3"}) {
     for (std::size_t first = 0; first < kCalls.size();) {
       std::size_t end = first;
@@ -213,6 +280,12 @@ TEST_F(SMBusModule, EachCallOnEachAdapterGivesWhatTheBenchsPartsAnswer) {
         const bool card = std::string(adapter) == "1";
         EXPECT_EQ(results[row - first], card && call.on_card ? call.on_card : call.result)
             << "adapter " << adapter << ": " << call.code;
+      }
+      // Each key no part could take is one line that names it.
+      for (const char* key : {"Temperature@90 = \"125.5\"", "Inputs@40 = \"1FF\"",
+                              "Time@D0 = \"2031-02-29 00:00:00\"", "Image@A0 = \"torn.txt\""}) {
+        const bool bad = kCalls[first].settings == kBadKeys;
+        EXPECT_EQ(outcome.err.find(key) != std::string::npos, bad) << key << "\n" << outcome.err;
       }
       first = end;
     }
@@ -294,6 +367,50 @@ TEST_F(SMBusModule, ADriverWrittenForSmbus2RunsWithOnlyItsImportChanged) {
               "nothing at 0x57 (errno 6)\n")
         << adapter;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The driver's classes under pytest with the bench fixtures, in a run
+// without bus locks of its own: the plugin makes them and removes them.
+TEST_F(SMBusModule, PytestGivesEachDriverTestAFreshBenchBus) {
+  Scratch scratch;
+  std::vector<std::string> env;
+  for (const std::string& entry : scratch.environment()) {
+    if (entry.rfind("TARNWICK_SEM_PREFIX=", 0) != 0) env.push_back(entry);
+  }
+  env.insert(env.end(),
+             {"TARNWICK_SEM_PREFIX",
+              "PYTHONPATH=" SOURCE_DIR "/python:" SOURCE_DIR "/tests/packaging/drivers",
+              "TARNWICK_LIBRARY=" TARNWICK_LIBRARY, "PYTHONDONTWRITEBYTECODE=1"});
+  const Outcome outcome = test_kit::run_program(
+      {{PYTHON3, "-m", "pytest", "-p", "tarnwick.pytest_plugin", "-p", "no:cacheprovider", "-q",
+        "-s", "--basetemp", scratch.file("pytest"),
+        SOURCE_DIR "/tests/packaging/drivers/test_lm75_24c02.py"},
+       scratch.path(), env, ""});
+  if (outcome.err.find("No module named pytest") != std::string::npos) {
+    GTEST_SKIP() << "pytest is not installed (Debian: python3-pytest)";
+  }
+  ASSERT_EQ(outcome.status(), 0) << outcome.out << outcome.err;
+  EXPECT_NE(outcome.out.find("8 passed"), std::string::npos) << outcome.out;
+  const std::size_t at = outcome.out.find("bus locks ");
+  ASSERT_NE(at, std::string::npos) << outcome.out;
+  const std::string prefix = outcome.out.substr(at + 10, outcome.out.find('\n', at) - at - 10);
+  const test_kit::ScopedEnv locks("TARNWICK_SEM_PREFIX", prefix);
+  for (int slot = 0; slot < 3; ++slot) EXPECT_EQ(test_kit::slot_holders(slot), -1) << prefix;
+}
+
+// The type hints hold as py.typed promises.
+TEST_F(SMBusModule, TheModuleTypeChecksStrictly) {
+  Scratch scratch;
+  const Outcome outcome = python(scratch, {"-m", "mypy", "--strict", "--cache-dir",
+                                           scratch.file("cache"), SOURCE_DIR "/python/tarnwick"});
+  if (outcome.err.find("No module named mypy") != std::string::npos) {
+    GTEST_SKIP() << "mypy is not installed (Debian: mypy)";
+  }
+  EXPECT_EQ(outcome.status(), 0) << outcome.out << outcome.err;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// The 24C02 keeps its contents in a file across bench runs.
+// The 24C02 keeps its contents in a file across bench runs; any EEPROM
+// takes an image from a file, binary or as i2cdump prints it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -9,6 +11,7 @@
 
 #include "sim/bus/i2c_bus.h"
 #include "sim/devices/eeprom_24c02.h"
+#include "sim/devices/eeprom_image.h"
 #include "tests/sim/faces.h"
 
 namespace {
@@ -136,6 +139,71 @@ TEST_F(EepromFile, SaveFailureIsToldOnceAndTheContentsStayInMemory) {
   EXPECT_NE(warnings[0].find(nowhere), std::string::npos) << warnings[0];
   EXPECT_EQ(bench.face.read_from(kEeprom, 0x00, 1), Bytes{1});
   EXPECT_EQ(bench.face.read_from(kEeprom, 0x08, 1), Bytes{2});
+}
+
+}  // namespace
+
+namespace {
+
+// i2cdump's rows of 16 bytes, each byte its own row number: "10: 10 10 ...".
+std::string rows(unsigned first, unsigned last, const char* label = "%02x: ") {
+  std::string text;
+  char cell[16];
+  for (unsigned row = first; row <= last; row += 16) {
+    std::snprintf(cell, sizeof cell, label, row);
+    text += cell;
+    for (int column = 0; column < 16; ++column) {
+      std::snprintf(cell, sizeof cell, "%02x ", (row / 16) & 0xFF);
+      text += cell;
+    }
+    text += "   ................\n";
+  }
+  return text;
+}
+
+TEST(EepromImage, TakesBinaryOrI2cdumpTextGivingEveryByteOnce) {
+  const std::string header =
+      "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
+  struct Case {
+    std::string file;
+    unsigned size;
+    std::string error;  // empty: the image is byte n = n / 16 (binary: n)
+  };
+  std::string binary(128, '\0');
+  for (unsigned n = 0; n < 128; ++n) binary[n] = static_cast<char>(n / 16);
+  std::string crlf = header + rows(0, 0xF0);
+  for (std::size_t at = 0; (at = crlf.find('\n', at)) != std::string::npos; at += 2) {
+    crlf.insert(at, "\r");
+  }
+  std::string unread = rows(0, 0xF0);
+  unread.replace(unread.find("30: ") + 4 + 3 * 5, 2, "XX");
+  std::string partial = rows(0, 0xF0);  // i2cdump -r 0x00-0xf4
+  partial.replace(partial.find("f0: ") + 4 + 3 * 5, 3 * 11, std::string(3 * 11, ' '));
+  const std::vector<Case> cases{
+      {binary, 128, ""},
+      {"No size specified (using byte-data access)\n" + header + rows(0, 0xF0), 256, ""},
+      {crlf, 256, ""},
+      {" " + header + rows(0, 0x1F0, "%03x: "), 512, ""},
+      {rows(0, 0x70), 128, ""},
+      {rows(0, 0xE0), 256, "(byte F0 is missing)"},
+      {partial, 256, "(byte F5 is missing)"},
+      {rows(0, 0xF0) + rows(0x40, 0x40), 256, "line 17: byte 40 is given twice"},
+      {unread, 256, "line 4: byte 35 was not read (XX)"},
+      {rows(0, 0x100), 256, "line 17: row 100 is not a row of the 256 bytes"},
+      {std::string(255, 'x'), 256, "(no rows found)"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto image = sim::eeprom_image::parse(c.file, c.size, error);
+    if (!c.error.empty()) {
+      EXPECT_FALSE(image) << c.file;
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+      continue;
+    }
+    ASSERT_TRUE(image) << error << "\n" << c.file;
+    ASSERT_EQ(image->size(), c.size);
+    for (unsigned n = 0; n < c.size; ++n) EXPECT_EQ((*image)[n], (n / 16) & 0xFF) << n;
+  }
 }
 
 }  // namespace
