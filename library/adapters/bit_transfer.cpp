@@ -162,9 +162,15 @@ constexpr long kStepsPerByte = 80;
 // What the engine reads from a step's result once the program has run.
 struct Tag {
   std::uint8_t* byte = nullptr;  // a data bit: set in *byte when SDA was high
-  std::uint8_t bit = 0;
+  std::uint8_t bit = 0;          // (the byte's first bit clears it)
   std::int16_t error = 0;        // a WAIT or CHECK: the errno when it failed
 };
+
+void decode(const Tag& tag, const DlPortStep& step, std::uint8_t result) {
+  if (tag.byte == nullptr) return;
+  if (tag.bit == 0x80) *tag.byte = 0;
+  if (line_program::holds(step, result)) *tag.byte |= tag.bit;
+}
 
 struct Program {
   bool whole = false;     // built ahead and sent whole, or run step by step
@@ -233,7 +239,7 @@ std::uint8_t put(const DlPortStep& step, const Tag& tag = {}) {
   }
   std::uint8_t result = 0;
   execute(&step, 1, &result);
-  if (tag.byte != nullptr && line_program::holds(step, result)) *tag.byte |= tag.bit;
+  decode(tag, step, result);
   return result;
 }
 
@@ -246,14 +252,15 @@ std::int16_t flush() {
   const long done = execute(program.steps.data(), built, program.results.data());
   program.finished = done == built;
   if (done < 0) return -EIO;
-  std::int16_t failure = 0;
+  // Read bytes are filled in only as far as the first failure: what the
+  // chunk clocked after it was read from a slave no longer listening.
   for (long i = 0; i < done; ++i) {
     const Tag& tag = program.tags[i];
     const std::uint8_t result = program.results[i];
-    if (tag.byte != nullptr && line_program::holds(program.steps[i], result)) *tag.byte |= tag.bit;
-    if (tag.error != 0 && result == 0 && failure == 0) failure = tag.error;
+    if (tag.error != 0 && result == 0) return tag.error;
+    decode(tag, program.steps[i], result);
   }
-  return failure == 0 && !program.finished ? static_cast<std::int16_t>(-EIO) : failure;
+  return program.finished ? 0 : static_cast<std::int16_t>(-EIO);
 }
 
 // Before each byte: the program sent so far when the byte might not fit.
@@ -437,18 +444,21 @@ std::int16_t byte_out(const Bus& bus, std::uint8_t byte, std::int16_t refused) {
 }
 
 // The byte into *into, 0, or -ETIMEDOUT. `acknowledge` asks the slave for
-// another byte; without it the slave lets go of SDA. In a program sent
-// whole the bits arrive with its outcome.
+// another byte; without it the slave lets go of SDA. Step by step, *into
+// changes once the byte is whole; in a program sent whole its bits arrive
+// with the program's outcome.
 std::int16_t byte_in(const Bus& bus, bool acknowledge, std::uint8_t* into) {
   if (const std::int16_t full = make_room(); full < 0) return full;
+  std::uint8_t value = 0;
+  std::uint8_t* const bits = program.whole ? into : &value;
   sda(bus, kHigh);  // released: the slave drives the bits
-  *into = 0;
   for (int bit = kBitsPerByte - 1; bit >= 0; --bit) {
-    const Tag tag{into, static_cast<std::uint8_t>(1U << bit), 0};
+    const Tag tag{bits, static_cast<std::uint8_t>(1U << bit), 0};
     if (const std::int16_t level = clock_pulse(bus, tag); level < 0) return level;
   }
   sda(bus, acknowledge ? kLow : kHigh);
   if (const std::int16_t level = clock_pulse(bus); level < 0) return level;
+  if (!program.whole) *into = value;
   return 0;
 }
 
