@@ -182,6 +182,13 @@ int ftdi_read_data(ftdi_context* ftdi, unsigned char* buf, int size) {
   return given;
 }
 
+int ftdi_set_latency_timer(ftdi_context* ftdi, unsigned char latency) {
+  if (ftdi == nullptr || ftdi != holder) return fail(ftdi, -3, "USB device unavailable");
+  if (latency < 1) return fail(ftdi, -1, "latency out of range. Only valid for 1-255");
+  standin::written();
+  return 0;
+}
+
 int ftdi_set_baudrate(ftdi_context* ftdi, int baudrate) {
   if (ftdi == nullptr || ftdi != holder) return fail(ftdi, -3, "USB device unavailable");
   if (baudrate <= 0) return fail(ftdi, -1, "Silly baudrate <= 0.");

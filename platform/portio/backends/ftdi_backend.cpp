@@ -307,6 +307,14 @@ void open(const PortSettings& settings, void (*trace_note)(const char*), std::st
   if (context == nullptr) return;
   if (settings.ftdi_outputs != 0) send_directions(settings.ftdi_outputs);
   if (context == nullptr) return;
+  // A chunk's last samples come back at once, not after libftdi's 16 ms.
+  ++sent;
+  if (ftdi_set_latency_timer(context, 1) < 0) {
+    stderr_line("cannot set the latency timer of FTDI device " + device + " (" + chip_error() +
+                ")" + advice);
+    give_up();
+    return;
+  }
   chunk_bytes = 128;
   for (const ChipBuffers& chip : kChipBuffers) {
     if (chip.type == context->type) chunk_bytes = chip.bytes;
