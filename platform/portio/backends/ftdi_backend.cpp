@@ -23,8 +23,8 @@
 // the byte stream is done alone between chunks: a new direction (a control
 // request) and a wait of more than one look (pins read until the clock is
 // high). A wiring that drives its lines by their directions therefore
-// gains nothing; one that drives them from the latch (key FTDI Outputs)
-// sends a transaction in a round trip or two.
+// gains little (a chunk per line change); one that drives them from the
+// latch (key FTDI Outputs) sends a transaction in a round trip or two.
 #include <ftdi.h>
 
 #include <algorithm>
@@ -49,8 +49,8 @@ std::uint8_t directions = 0;
 std::string device;
 std::string advice;
 void (*note)(const char*) = nullptr;
-// Pin samples fetched from the chip (one per chunk of a program), and
-// writes and control requests sent to it.
+// Pin samples fetched from the chip (a program's chunk counts one), and
+// writes (a program's bytes each) and control requests sent to it.
 unsigned long long round_trips = 0;
 unsigned long long sent = 0;
 bool synchronous = false;     // in synchronous bit-bang mode, for programs
@@ -224,7 +224,7 @@ bool send(const DlPortStep* steps, long begin, long end, std::uint8_t* results) 
   if (!chunk.pending.empty()) put_byte(latch);  // one more byte for the last samples
   std::vector<std::uint8_t> samples(chunk.bytes.size(), 0xFF);
   if (!chunk.bytes.empty() && context != nullptr) {
-    ++sent;
+    sent += chunk.bytes.size();  // each byte a write to the latch
     ++round_trips;
     const int size = static_cast<int>(chunk.bytes.size());
     if (ftdi_write_data(context, chunk.bytes.data(), size) != size) {
