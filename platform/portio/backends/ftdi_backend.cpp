@@ -21,8 +21,8 @@
 // chunks no larger than the chip's buffers, cut where the program allows
 // (with SCL low), one USB write and one read each. What cannot travel in
 // the byte stream is done alone between chunks: a new direction (a control
-// request) and a wait of more than one look (pins read until the clock is
-// high). A wiring that drives its lines by their directions therefore
+// request) and the looks of a wait after the first (the first is the
+// chunk's last sample; then pins read until the clock is high). A wiring that drives its lines by their directions therefore
 // gains little (a chunk per line change); one that drives them from the
 // latch (key FTDI Outputs) sends a transaction in a round trip or two.
 #include <ftdi.h>
@@ -343,6 +343,19 @@ long run(const DlPortStep* steps, long count, std::uint8_t* results) {
   Cut cut;
   for (long i = 0; i < count; ++i) {
     const DlPortStep& step = steps[i];
+    if (alone(step) && step.kind == DLPORT_STEP_WAIT) {
+      // The chunk's last sample, just after SCL was let go, is the first
+      // look; only a clock still low is looked at again, pin read by pin
+      // read.
+      chunk.pending.push_back(i);
+      if (!send(steps, begin, i, results)) return i;
+      begin = i + 1;
+      for (unsigned look = 1; results[i] == 0 && look < step.count && context != nullptr; ++look) {
+        results[i] = line_program::holds(step, sample_pins());
+      }
+      if (results[i] == 0) return i + 1;
+      continue;
+    }
     if (alone(step)) {
       if (!send(steps, begin, i, results)) return i;
       begin = i + 1;
