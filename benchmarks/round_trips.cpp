@@ -250,10 +250,10 @@ void measure_transfers(Host& host, Section& section, Json& details) {
       "Stretch Timeout = 0, so the backend sends each transaction whole in synchronous "
       "bit-bang mode: a round trip is one chunk written and its samples read, up to each "
       "repeated START; writes sent count bytes and control requests. With the clock's "
-      "stretching waited for, every raised SCL is looked at alone; driven by directions "
-      "(a control request per line change), nothing can be sent whole. gpio runs the same "
-      "program access by access: its port accesses leave out the port delay's reads, whose "
-      "number follows the access time measured at the start.");
+      "stretching waited for, every raised SCL ends a chunk (about a round trip a clock); "
+      "driven by directions, every line change is a control request between chunks. gpio "
+      "runs the same program access by access: its port accesses leave out the port "
+      "delay's reads, whose number follows the access time measured at the start.");
   section.tables.push_back(std::move(table));
   section.headline.set("transfer_round_trips", headline);
   details.set("transfers", headline);
