@@ -7,7 +7,6 @@
 // usable afterwards.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -229,15 +228,5 @@ TEST_P(SentWhole, GivesWhatTheAccessByAccessPathGivesByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(Table, SentWhole, ::testing::ValuesIn(kSequences),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// The errno of a refused byte is that of the first refusal in the program,
-// whatever the stand-in clocked after it in the same chunk.
-TEST(SentWholeRefusals, TheFirstRefusalGivesTheErrno) {
-  const Way& way = kWholeWays.front();
-  const Sequence nobody_first{"", {}, {{"", {write_of(kNobody, page(0x00, 30))}}}};
-  const Sequence refused_data{"", {{"NACK Byte", "1"}}, {{"", {write_of(kEeprom, page(0x00, 30))}}}};
-  EXPECT_EQ(run(nobody_first, way).at(0).result, -ENXIO);
-  EXPECT_EQ(run(refused_data, way).at(0).result, -EIO);
-}
 
 }  // namespace
