@@ -12,7 +12,23 @@
 // A wiring whose SCL IN has no bits cannot read the clock: it is then
 // driven blind, as the classic engine drives it, and the bus-free check
 // looks at SDA alone. No arbitration: one master on the bit-banged bus.
+//
+// A transaction is made as a line program: the line changes, delays,
+// samples and clock waits as port-I/O steps (dlportio.h). Where the port
+// layer answers each access at once, every step runs as it is made and
+// the engine decides as it goes, access for access as it always did.
+// Where the backend sends programs whole (a USB chip, whose every sample
+// is a round trip), the engine builds the transaction ahead on the
+// assumption that every byte is acknowledged, with a check for each
+// acknowledge, and reads the outcome from the samples afterwards: the
+// first check that failed gives the errno the step-by-step engine would
+// have returned. A program is sent up to each repeated START and then as
+// far as the next one, so that nothing after a START runs on an outcome
+// not yet known; within one, a refused byte is followed by at most the
+// rest of the chunk the backend had already sent, then the STOP.
 #include "library/adapters/bit_transfer.h"
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <array>
@@ -21,6 +37,7 @@
 #include "library/adapters/bus_timing.h"
 #include "library/adapters/parallel_bus.h"
 #include "library/adapters/parallel_wirings.h"
+#include "platform/portio/line_program.h"
 
 namespace bit_transfer {
 namespace {
@@ -134,41 +151,212 @@ Bus* ready(Adapter adapter) {
   return wired(bus.row) ? &bus : nullptr;
 }
 
+// --- the line program ---
+
+// Steps held for one sending: a 64-byte page write and its conditions fit.
+constexpr long kProgramSteps = 8192;
+// Steps of one byte at most: nine clock pulses of seven steps, SDA set
+// around them, the acknowledge's check and a repeated START's.
+constexpr long kStepsPerByte = 80;
+
+// What the engine reads from a step's result once the program has run.
+struct Tag {
+  std::uint8_t* byte = nullptr;  // a data bit: set in *byte when SDA was high
+  std::uint8_t bit = 0;          // (the byte's first bit clears it)
+  std::int16_t error = 0;        // a WAIT or CHECK: the errno when it failed
+};
+
+void decode(const Tag& tag, const DlPortStep& step, std::uint8_t result) {
+  if (tag.byte == nullptr) return;
+  if (tag.bit == 0x80) *tag.byte = 0;
+  if (line_program::holds(step, result)) *tag.byte |= tag.bit;
+}
+
+struct Program {
+  bool whole = false;     // built ahead and sent whole, or run step by step
+  bool finished = false;  // the last sending carried out every step
+  long used = 0;
+  std::array<DlPortStep, kProgramSteps> steps{};
+  std::array<std::uint8_t, kProgramSteps> results{};
+  std::array<Tag, kProgramSteps> tags{};
+};
+
+Program program;
+
+using RunProgram = long (*)(const DlPortStep*, long, unsigned char*);
+using SendsWhole = int (*)();
+
+struct PortProgramCalls {
+  bool looked = false;
+  RunProgram run = nullptr;
+  SendsWhole whole = nullptr;
+};
+
+PortProgramCalls port_calls;
+
+// The program calls of the port-I/O library that serves the two port
+// calls, where it has them: one that has only those two still runs every
+// program here, access by access.
+const PortProgramCalls& resolved() {
+  if (port_calls.looked) return port_calls;
+  port_calls.looked = true;
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&DlPortReadPortUchar), &info) == 0 || info.dli_fname == nullptr) {
+    return port_calls;
+  }
+  void* library = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+  if (library == nullptr) return port_calls;
+  port_calls.run = reinterpret_cast<RunProgram>(dlsym(library, "DlPortRunProgram"));
+  port_calls.whole = reinterpret_cast<SendsWhole>(dlsym(library, "DlPortSendsProgramsWhole"));
+  // This library needs the port-I/O library loaded as long as it is itself.
+  dlclose(library);
+  return port_calls;
+}
+
+std::uint8_t read_port(std::uint16_t port) { return DlPortReadPortUchar(port); }
+void write_port(std::uint16_t port, std::uint8_t value) { DlPortWritePortUchar(port, value); }
+
+long execute(const DlPortStep* steps, long count, std::uint8_t* results) {
+  if (const RunProgram run = resolved().run) return run(steps, count, results);
+  return line_program::run(steps, count, results, read_port, write_port);
+}
+
+void begin_program(bool may_send_whole) {
+  const SendsWhole whole = resolved().whole;
+  program.whole = may_send_whole && whole != nullptr && whole() != 0;
+  program.used = 0;
+  program.finished = true;
+}
+
+// Adds a step, or runs it at once; gives its result when run at once
+// (1 for a program sent whole, whose outcome comes with flush()).
+std::uint8_t put(const DlPortStep& step, const Tag& tag = {}) {
+  if (program.whole) {
+    program.steps[program.used] = step;
+    program.tags[program.used] = tag;
+    ++program.used;
+    return 1;
+  }
+  std::uint8_t result = 0;
+  execute(&step, 1, &result);
+  decode(tag, step, result);
+  return result;
+}
+
+// Sends what has been built and decodes it: 0, or the errno of the first
+// wait or check that failed. Run step by step, there is nothing to send.
+std::int16_t flush() {
+  if (!program.whole || program.used == 0) return 0;
+  const long built = program.used;
+  program.used = 0;
+  const long done = execute(program.steps.data(), built, program.results.data());
+  program.finished = done == built;
+  if (done < 0) return -EIO;
+  // Read bytes are filled in only as far as the first failure: what the
+  // chunk clocked after it was read from a slave no longer listening.
+  for (long i = 0; i < done; ++i) {
+    const Tag& tag = program.tags[i];
+    const std::uint8_t result = program.results[i];
+    if (tag.error != 0 && result == 0) return tag.error;
+    decode(tag, program.steps[i], result);
+  }
+  return program.finished ? 0 : static_cast<std::int16_t>(-EIO);
+}
+
+// Before each byte: the program sent so far when the byte might not fit.
+std::int16_t make_room() {
+  if (!program.whole || program.used + kStepsPerByte <= kProgramSteps) return 0;
+  return flush();
+}
+
 // --- lines ---
 
-void delay(const Bus& bus, std::int32_t reads) { bus_timing::delay(bus.delay_port, reads); }
+DlPortStep line_step(const Bus& bus, const wiring::Line& line, std::uint8_t kind) {
+  DlPortStep step{};
+  step.kind = kind;
+  step.port = wiring::port_of(bus.row, line);
+  step.mask = line.mask;
+  // A look finds the line high when its bits are all set for polarity 1,
+  // or not all set for polarity 0.
+  step.value = line.polarity != 0 ? 1 : 0;
+  return step;
+}
 
-void sda(const Bus& bus, std::uint8_t level) { wiring::write_data(bus.row, level); }
+void delay(const Bus& bus, std::int32_t reads) {
+  if (reads <= 0) return;
+  DlPortStep step{};
+  step.kind = DLPORT_STEP_DELAY;
+  step.port = bus.delay_port;
+  step.count = static_cast<unsigned>(reads);
+  step.ns = static_cast<unsigned>(std::min<std::int64_t>(
+      static_cast<std::int64_t>(reads) * bus.access_ns, UINT32_MAX));
+  put(step);
+}
 
-void scl_low(const Bus& bus) { wiring::write_clock(bus.row, kLow); }
+// The accesses of wiring::write_line as one step.
+void set_line(const Bus& bus, const wiring::Line& line, std::uint8_t level, bool cut = false) {
+  const bool set_bits = (level != 0) == (line.polarity == 0);
+  DlPortStep step{};
+  step.port = wiring::port_of(bus.row, line);
+  step.cut = cut ? 1 : 0;
+  if (line.write == wiring::Write::kWhole) {
+    const auto others = static_cast<std::uint8_t>(~line.mask);
+    step.kind = DLPORT_STEP_WRITE;
+    step.value = static_cast<std::uint8_t>((set_bits ? line.mask : 0) | (level != 0 ? others : 0));
+  } else {
+    step.kind = DLPORT_STEP_MODIFY;
+    step.mask = line.mask;
+    step.value = set_bits ? 1 : 0;
+  }
+  put(step);
+}
 
-std::uint8_t read_sda(const Bus& bus) { return wiring::read_data(bus.row); }
+void sda(const Bus& bus, std::uint8_t level) { set_line(bus, bus.row.lines[wiring::kSdaOut], level); }
 
-std::uint8_t read_scl(const Bus& bus) {
-  const wiring::Line& line = bus.row.lines[wiring::kSclIn];
-  const bool all_set = (DlPortReadPortUchar(line.port) & line.mask) == line.mask;
-  return all_set == (line.polarity != 0) ? kHigh : kLow;
+// SCL low is where a chunk of a program sent whole may end.
+void scl_low(const Bus& bus) { set_line(bus, bus.row.lines[wiring::kSclOut], kLow, true); }
+
+// SDA now (step by step), or kHigh with the sample tagged for later.
+std::uint8_t read_sda(const Bus& bus, const Tag& tag = {}) {
+  const DlPortStep step = line_step(bus, bus.row.lines[wiring::kSdaIn], DLPORT_STEP_READ);
+  const std::uint8_t result = put(step, tag);
+  return program.whole || line_program::holds(step, result) ? kHigh : kLow;
+}
+
+// A line read, and in a program sent whole a check that it was high (the
+// errno when it was not); step by step, the level now.
+std::uint8_t expect_high(const Bus& bus, wiring::LineIndex index, std::int16_t error) {
+  const DlPortStep look = line_step(bus, bus.row.lines[index], DLPORT_STEP_READ);
+  const long at = program.used;
+  const std::uint8_t result = put(look);
+  if (!program.whole) return line_program::holds(look, result) ? kHigh : kLow;
+  DlPortStep check = look;
+  check.kind = DLPORT_STEP_CHECK;
+  check.port = 0;
+  check.count = static_cast<unsigned>(at);
+  put(check, {nullptr, 0, error});
+  return kHigh;
 }
 
 // Releases SCL and waits while a slave holds it low; false once the
-// stretch time-out has passed with the clock still low.
+// stretch time-out has passed with the clock still low (in a program sent
+// whole, the wait's outcome comes with the program's).
 bool scl_high(const Bus& bus) {
-  wiring::write_clock(bus.row, kHigh);
+  set_line(bus, bus.row.lines[wiring::kSclOut], kHigh);
   if (!bus.clock_readable) return true;
-  for (std::int32_t look = 0; look < bus.stretch_looks; ++look) {
-    if (read_scl(bus) == kHigh) return true;
-    delay(bus, 1);
-  }
-  return false;
+  DlPortStep wait = line_step(bus, bus.row.lines[wiring::kSclIn], DLPORT_STEP_WAIT);
+  wait.count = static_cast<unsigned>(bus.stretch_looks);
+  wait.aux = bus.delay_port;
+  return put(wait, {nullptr, 0, -ETIMEDOUT}) != 0;
 }
 
 // One clock pulse with SDA already set; gives what SDA read at its end,
 // or -ETIMEDOUT.
-std::int16_t clock_pulse(const Bus& bus) {
+std::int16_t clock_pulse(const Bus& bus, const Tag& tag = {}) {
   delay(bus, bus.delays.low);
   if (!scl_high(bus)) return -ETIMEDOUT;
   delay(bus, bus.delays.high);
-  const std::uint8_t level = read_sda(bus);
+  const std::uint8_t level = read_sda(bus, tag);
   scl_low(bus);
   return level;
 }
@@ -177,14 +365,19 @@ std::int16_t clock_pulse(const Bus& bus) {
 
 // Both lines high within the stretch time-out: no transaction of another
 // master and no slave holding a line. Each look takes two accesses, as a
-// look at a stretched clock does.
+// look at a stretched clock does. A program sent whole looks once.
 bool bus_free(const Bus& bus) {
+  if (program.whole) {
+    expect_high(bus, wiring::kSdaIn, -ETIMEDOUT);
+    if (bus.clock_readable) expect_high(bus, wiring::kSclIn, -ETIMEDOUT);
+    return true;
+  }
   for (std::int32_t look = 0; look < bus.stretch_looks; ++look) {
     const bool data_high = read_sda(bus) == kHigh;
     if (!bus.clock_readable) {
       if (data_high) return true;
       delay(bus, 1);
-    } else if (read_scl(bus) == kHigh && data_high) {
+    } else if (expect_high(bus, wiring::kSclIn, 0) == kHigh && data_high) {
       return true;
     }
   }
@@ -221,29 +414,52 @@ std::int16_t stop(const Bus& bus) {
 
 // --- bytes ---
 
-// 0 when acknowledged, 1 when not, or -ETIMEDOUT.
-std::int16_t byte_out(const Bus& bus, std::uint8_t byte) {
+// 0 when acknowledged, `refused` when not (nothing for IGNORE_NAK: 0), or
+// -ETIMEDOUT. In a program sent whole the acknowledge is checked later.
+std::int16_t byte_out(const Bus& bus, std::uint8_t byte, std::int16_t refused) {
+  if (const std::int16_t full = make_room(); full < 0) return full;
   for (int bit = kBitsPerByte - 1; bit >= 0; --bit) {
     sda(bus, static_cast<std::uint8_t>((byte >> bit) & 1U));
     if (const std::int16_t level = clock_pulse(bus); level < 0) return level;
   }
   sda(bus, kHigh);  // released for the slave's acknowledge
-  return clock_pulse(bus);
+  delay(bus, bus.delays.low);
+  if (!scl_high(bus)) return -ETIMEDOUT;
+  delay(bus, bus.delays.high);
+  // The acknowledge is SDA low: a check that SDA was high fails on it, so
+  // the test is turned round.
+  DlPortStep look = line_step(bus, bus.row.lines[wiring::kSdaIn], DLPORT_STEP_READ);
+  const long at = program.used;
+  const std::uint8_t result = put(look);
+  scl_low(bus);
+  if (!program.whole) return line_program::holds(look, result) ? refused : 0;
+  if (refused != 0) {
+    look.kind = DLPORT_STEP_CHECK;
+    look.value = look.value != 0 ? 0 : 1;
+    look.port = 0;
+    look.count = static_cast<unsigned>(at);
+    put(look, {nullptr, 0, refused});
+  }
+  return 0;
 }
 
-// The byte, or -ETIMEDOUT. `acknowledge` asks the slave for another byte;
-// without it the slave lets go of SDA.
-std::int16_t byte_in(const Bus& bus, bool acknowledge) {
+// The byte into *into, 0, or -ETIMEDOUT. `acknowledge` asks the slave for
+// another byte; without it the slave lets go of SDA. Step by step, *into
+// changes once the byte is whole; in a program sent whole its bits arrive
+// with the program's outcome.
+std::int16_t byte_in(const Bus& bus, bool acknowledge, std::uint8_t* into) {
+  if (const std::int16_t full = make_room(); full < 0) return full;
+  std::uint8_t value = 0;
+  std::uint8_t* const bits = program.whole ? into : &value;
   sda(bus, kHigh);  // released: the slave drives the bits
-  std::int16_t value = 0;
-  for (int bit = 0; bit < kBitsPerByte; ++bit) {
-    const std::int16_t level = clock_pulse(bus);
-    if (level < 0) return level;
-    value = static_cast<std::int16_t>((value << 1) | level);
+  for (int bit = kBitsPerByte - 1; bit >= 0; --bit) {
+    const Tag tag{bits, static_cast<std::uint8_t>(1U << bit), 0};
+    if (const std::int16_t level = clock_pulse(bus, tag); level < 0) return level;
   }
   sda(bus, acknowledge ? kLow : kHigh);
   if (const std::int16_t level = clock_pulse(bus); level < 0) return level;
-  return value;
+  if (!program.whole) *into = value;
+  return 0;
 }
 
 bool has(const tarnwick_msg& msg, std::uint16_t flag) { return (msg.flags & flag) != 0; }
@@ -256,12 +472,13 @@ std::int16_t messages(const Bus& bus, const tarnwick_msg* msgs, std::int16_t cou
     const bool ignore_nak = has(msg, TARNWICK_M_IGNORE_NAK);
     if (!has(msg, TARNWICK_M_NOSTART)) {
       if (i > 0) {
+        // What came before must be known good before a new START.
+        if (const std::int16_t sent = flush(); sent < 0) return sent;
         if (const std::int16_t result = repeated_start(bus); result < 0) return result;
       }
       const auto address = static_cast<std::uint8_t>((msg.addr << 1) | (reading ? 1 : 0));
-      const std::int16_t answer = byte_out(bus, address);
-      if (answer < 0) return answer;
-      if (answer != 0 && !ignore_nak) return -ENXIO;
+      const std::int16_t answer = byte_out(bus, address, ignore_nak ? 0 : -ENXIO);
+      if (answer != 0) return answer;
     }
     // A read goes on into the next message when that one continues it
     // without a START: its last byte is then acknowledged too.
@@ -269,13 +486,10 @@ std::int16_t messages(const Bus& bus, const tarnwick_msg* msgs, std::int16_t cou
     for (std::uint16_t at = 0; at < msg.len; ++at) {
       if (reading) {
         const bool more = at + 1 < msg.len || continued;
-        const std::int16_t value = byte_in(bus, more);
-        if (value < 0) return value;
-        msg.buf[at] = static_cast<std::uint8_t>(value);
+        if (const std::int16_t result = byte_in(bus, more, &msg.buf[at]); result < 0) return result;
       } else {
-        const std::int16_t answer = byte_out(bus, msg.buf[at]);
-        if (answer < 0) return answer;
-        if (answer != 0 && !ignore_nak) return -EIO;
+        const std::int16_t answer = byte_out(bus, msg.buf[at], ignore_nak ? 0 : -EIO);
+        if (answer != 0) return answer;
       }
     }
   }
@@ -287,11 +501,21 @@ std::int16_t messages(const Bus& bus, const tarnwick_msg* msgs, std::int16_t cou
 std::int16_t transfer(Adapter adapter, const tarnwick_msg* msgs, std::int16_t count) {
   const Bus* bus = ready(adapter);
   if (bus == nullptr) return -ENODEV;
+  begin_program(true);
   if (!bus_free(*bus)) return -ETIMEDOUT;
   start(*bus);
   const std::int16_t result = messages(*bus, msgs, count);
   // Whatever went wrong, the STOP ends the transaction for every slave.
   const std::int16_t stopped = stop(*bus);
+  const std::int16_t sent = flush();
+  if (sent < 0) {
+    // Ended early by a refused byte: the STOP has not gone out yet.
+    if (!program.finished) {
+      stop(*bus);
+      flush();
+    }
+    return result < 0 ? result : sent;
+  }
   if (result < 0) return result;
   return stopped < 0 ? stopped : count;
 }
@@ -307,6 +531,8 @@ std::int32_t set_speed(Adapter adapter, std::int32_t hz) {
 std::int16_t recover(Adapter adapter) {
   const Bus* bus = ready(adapter);
   if (bus == nullptr) return -ENODEV;
+  // Every clock depends on the SDA just read: always step by step.
+  begin_program(false);
   // As the Linux kernel's generic SCL recovery: a slave stranded inside a
   // byte it sends lets go of SDA within nine clocks, at a 1 bit or at the
   // acknowledge, which it then sees NACKed.

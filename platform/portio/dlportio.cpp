@@ -3,7 +3,9 @@
 // the backend table, opened at the first access. The per-access path is a
 // load of the active routines and one call: no lock, no allocation, no
 // configuration read. With a trace, the routines are a wrapper that writes
-// one line per access around whichever backend is active.
+// one line per access around whichever backend is active. Line programs go
+// to the backend's own routine where it has one, and are otherwise run
+// access by access through the same routines as single accesses.
 #include <pthread.h>
 
 #include <atomic>
@@ -14,6 +16,7 @@
 
 #include "dlportio.h"
 #include "platform/portio/backends/backend.h"
+#include "platform/portio/line_program.h"
 #include "platform/portio/port_layer.h"
 #include "platform/portio/port_settings.h"
 #include "platform/stderr_line.h"
@@ -44,6 +47,20 @@ std::uint8_t traced_read(std::uint16_t port) {
 void traced_write(std::uint16_t port, std::uint8_t value) {
   current_routines.row->write(port, value);
   trace->access('W', port, value);
+}
+
+// A program the backend sent whole, traced afterwards as the accesses it
+// stands for: what each line step wrote or read.
+long traced_run(const DlPortStep* steps, long count, std::uint8_t* results) {
+  const long done = current_routines.row->run(steps, count, results);
+  for (long i = 0; i < done; ++i) {
+    const DlPortStep& step = steps[i];
+    if (step.kind == DLPORT_STEP_READ) trace->access('R', step.port, results[i]);
+    if (step.kind == DLPORT_STEP_WRITE || step.kind == DLPORT_STEP_MODIFY) {
+      trace->access('W', step.port, results[i]);
+    }
+  }
+  return done;
 }
 
 void trace_note(const char* line) {
@@ -141,5 +158,27 @@ void DlPortWritePortUchar(unsigned long port, unsigned char value) {
   try {
     portio::routines().write(static_cast<std::uint16_t>(port), value);
   } catch (...) {
+  }
+}
+
+long DlPortRunProgram(const DlPortStep* steps, long count, unsigned char* results) {
+  if (count < 0 || (count > 0 && (steps == nullptr || results == nullptr))) return -1;
+  try {
+    const portio::Active& routines = portio::routines();
+    if (routines.row->run != nullptr) {
+      return routines.read == portio::traced_read ? portio::traced_run(steps, count, results)
+                                                  : routines.row->run(steps, count, results);
+    }
+    return line_program::run(steps, count, results, routines.read, routines.write);
+  } catch (...) {
+    return -1;
+  }
+}
+
+int DlPortSendsProgramsWhole(void) {
+  try {
+    return portio::routines().row->run != nullptr ? 1 : 0;
+  } catch (...) {
+    return 0;
   }
 }

@@ -179,6 +179,15 @@ PortSettings PortSettings::load(
     settings.ftdi_direction_port = 0x379;
   }
 
+  const std::string outputs = read_value(kSection, "FTDI Outputs", "0");
+  const auto output_pins = scan::hexadecimal(outputs);
+  if (output_pins && *output_pins >= 0 && *output_pins <= 0xFF) {
+    settings.ftdi_outputs = static_cast<std::uint8_t>(*output_pins);
+  } else {
+    warn("FTDI Outputs = \"" + outputs + "\" " + where +
+         " is not a hexadecimal pin mask from 0 to FF; using 0");
+  }
+
   settings.gpio_chip = read_value(kSection, "GPIO Chip", "/dev/gpiochip0");
   if (settings.gpio_chip.empty()) settings.gpio_chip = "/dev/gpiochip0";
   const std::string lines = read_value(kSection, "GPIO Lines", "");

@@ -28,6 +28,11 @@ struct PortSettings {
   int ftdi_interface = 1;                        // "FTDI Interface" (A)
   std::uint16_t ftdi_pin_port = 0x378;           // "FTDI Pin Port" (hex)
   std::uint16_t ftdi_direction_port = 0x379;     // "FTDI Direction Port" (hex)
+  // Pins made outputs when the chip opens, for a wiring that drives its
+  // lines from the latch through open-collector buffers rather than by
+  // turning pins into outputs: such a wiring lets line programs be sent
+  // whole. The latch holds 0 before they become outputs.
+  std::uint8_t ftdi_outputs = 0;                 // "FTDI Outputs" (hex)
 
   // Lines of a GPIO chip as the bits of one byte: bit n is line
   // gpio_lines[n], or no line when that is -1.

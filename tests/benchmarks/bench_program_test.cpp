@@ -182,6 +182,8 @@ TEST(BenchProgram, QuickJsonRunGivesEveryFigureAndNoExtraPortAccess) {
   EXPECT_EQ(members["goals"].kind, 'a');
   EXPECT_EQ(members["details"].kind, 'o');
   EXPECT_EQ(members["date"].kind, 's');
+  // Round trips per tarnwick_transfer, by backend and transfer.
+  EXPECT_EQ(members["transfer_round_trips"].kind, 'o');
 }
 
 // A run ended by SIGTERM while it holds the library loaded still removes

@@ -109,7 +109,8 @@ std::string port_layer_and_bench_settings() {
   seen << "backend " << portio::kBackends[port.backend].name << "\ntrace '" << port.trace_path
        << "'\nparport " << port.parport_device << " at " << port.parport_base << "\nftdi "
        << port.ftdi_device << " interface " << port.ftdi_interface << " pins at "
-       << port.ftdi_pin_port << ", directions at " << port.ftdi_direction_port << "\ngpio "
+       << port.ftdi_pin_port << ", directions at " << port.ftdi_direction_port << ", outputs "
+       << static_cast<int>(port.ftdi_outputs) << "\ngpio "
        << port.gpio_chip << " lines";
   for (const int line : port.gpio_lines) seen << ' ' << line;
   seen << " at " << port.gpio_latch_port << ", sampled at " << port.gpio_pin_port
@@ -206,8 +207,8 @@ TEST_F(SampleConfiguration, ListsEveryKeyTheSystemReadsEachUnderOneComment) {
         "SCL OUT Pol", "Bus Speed", "Stretch Timeout"}},
       {"Port IO",
        {"Backend", "Trace", "Parport", "Parport Base", "FTDI Device", "FTDI Interface",
-        "FTDI Pin Port", "FTDI Direction Port", "GPIO Chip", "GPIO Lines", "GPIO Latch Port",
-        "GPIO Pin Port"}},
+        "FTDI Pin Port", "FTDI Direction Port", "FTDI Outputs", "GPIO Chip", "GPIO Lines",
+        "GPIO Latch Port", "GPIO Pin Port"}},
       {"Simulation",
        {"Devices", "EEPROM File", "Waveform", "Card Base", "Parport Base", "Bus Busy",
         "Bus Error", "PIN Polls", "Adapter Status", "SDA Stuck", "NACK Byte", "Access Time",

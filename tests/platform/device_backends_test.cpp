@@ -5,6 +5,8 @@
 #include <dlfcn.h>
 
 #include <array>
+#include <cstdio>
+#include <vector>
 
 #include "platform/portio/port_settings.h"
 #include "tests/platform/portio_fixture.h"
@@ -191,6 +193,8 @@ const BadKey kBadKeys[] = {
                               "hexadecimal port from 0 to FFFF; using 378"},
     {"GPIO Pin Port = 378", "GPIO Latch Port and GPIO Pin Port in section \"Port IO\" of %s are "
                             "the same port; using 378 and 379"},
+    {"FTDI Outputs = 100", "FTDI Outputs = \"100\" in section \"Port IO\" of %s is not a "
+                           "hexadecimal pin mask from 0 to FF; using 0"},
 };
 
 class DeviceKeys : public PortIoTest, public ::testing::WithParamInterface<BadKey> {};
@@ -209,6 +213,7 @@ TEST_P(DeviceKeys, ABadValueIsToldAndItsDefaultTakesEffect) {
   EXPECT_EQ(settings.ftdi_interface, defaults.ftdi_interface);
   EXPECT_EQ(settings.ftdi_pin_port, defaults.ftdi_pin_port);
   EXPECT_EQ(settings.gpio_pin_port, defaults.gpio_pin_port);
+  EXPECT_EQ(settings.ftdi_outputs, defaults.ftdi_outputs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, DeviceKeys, ::testing::ValuesIn(kBadKeys));
@@ -221,6 +226,122 @@ TEST_F(PortIoTest, GpioLinesNameTheBitsFromBitZeroWithDashesForBitsWithout) {
   const std::array<int, 8> expected{4, -1, 17, 2, -1, -1, -1, -1};
   EXPECT_EQ(settings.gpio_lines, expected);
 }
+
+// Line programs (DlPortRunProgram): sent whole by the FTDI chip in
+// synchronous bit-bang mode, chunk by chunk, and access by access by the
+// GPIO backend; both give the samples of the bus that single accesses give.
+struct ProgramWiring {
+  const char* name;
+  const char* port_io;
+  unsigned short drive_port;
+  std::uint8_t sda_drive;
+  bool set_pulls_low;
+  unsigned short sample_port;
+  std::uint8_t sda;
+  std::uint8_t scl;
+  bool sent_whole;
+  // Round trips of the short program: sent whole, a chunk (on a wiring by
+  // directions, one before each line change, which is a control request);
+  // access by access, one per look at the pins.
+  unsigned long long round_trips;
+};
+
+constexpr ProgramWiring kProgramWirings[] = {
+    // AD2 and AD3 pull SCL and SDA low through the stand-in's inverters.
+    {"FtdiLatch", "Backend = ftdi\nFTDI Outputs = 0C\n", 0x378, 0x08, true, 0x378, 0x02, 0x01,
+     true, 1},
+    {"FtdiDirections", "Backend = ftdi\n", 0x379, 0x02, true, 0x378, 0x02, 0x01, true, 3},
+    {"Gpio", "Backend = gpio\nGPIO Lines = 23 24\n", 0x378, 0x01, false, 0x379, 0x01, 0x02, false,
+     4},
+};
+
+class LineProgram : public PortIoTest, public ::testing::WithParamInterface<ProgramWiring> {
+ protected:
+  DlPortStep sda(bool low, bool cut = false) const {
+    const ProgramWiring& w = GetParam();
+    return {DLPORT_STEP_MODIFY, w.sda_drive, static_cast<unsigned char>(low == w.set_pulls_low),
+            static_cast<unsigned char>(cut), w.drive_port, 0, 0, 0};
+  }
+  DlPortStep sample() const {
+    return {DLPORT_STEP_READ, 0, 0, 0, GetParam().sample_port, 0, 0, 0};
+  }
+  // A check that SDA was `high` at the READ step `at`.
+  DlPortStep sda_was(bool high, unsigned at) const {
+    return {DLPORT_STEP_CHECK, GetParam().sda, static_cast<unsigned char>(high), 0, 0, 0, at, 0};
+  }
+  DlPortStep clock_high() const {
+    return {DLPORT_STEP_WAIT, GetParam().scl, 1, 0, GetParam().sample_port, 0x37A, 1, 0};
+  }
+  static DlPortStep delay() { return {DLPORT_STEP_DELAY, 0, 0, 0, 0x37A, 0, 3, 5000}; }
+};
+
+TEST_P(LineProgram, SamplesTheBusAsSingleAccessesDo) {
+  const ProgramWiring& w = GetParam();
+  configure(std::string("[Port IO]\n") + w.port_io + "Trace = " + path("trace") + "\n");
+  ASSERT_EQ(DlPortSendsProgramsWhole(), w.sent_whole ? 1 : 0);
+  const std::vector<DlPortStep> steps{
+      sample(), sda(true), delay(), sample(), sda_was(false, 3), clock_high(),
+      sda(false, true), sample(), sda_was(true, 7)};
+  std::vector<unsigned char> results(steps.size(), 0xEE);
+  const Counts before = counts();
+  ASSERT_EQ(DlPortRunProgram(steps.data(), static_cast<long>(steps.size()), results.data()),
+            static_cast<long>(steps.size()));
+  const unsigned long long trips = counts().round_trips - before.round_trips;
+  EXPECT_EQ(results[0] & (w.sda | w.scl), w.sda | w.scl) << "idle";
+  EXPECT_EQ(results[3] & (w.sda | w.scl), w.scl) << "SDA pulled low";
+  EXPECT_EQ(results[7] & (w.sda | w.scl), w.sda | w.scl) << "SDA let go";
+  EXPECT_EQ(results[4], 1);
+  EXPECT_EQ(results[5], 1) << "SCL high";
+  EXPECT_EQ(results[8], 1);
+  EXPECT_EQ(trips, w.round_trips);
+  // Afterwards single accesses go on as before.
+  EXPECT_EQ(DlPortReadPortUchar(w.sample_port) & (w.sda | w.scl), w.sda | w.scl);
+  // The trace shows the line accesses, sent whole or not.
+  portio::restart();
+  char pulled_low[16];
+  std::snprintf(pulled_low, sizeof pulled_low, "W %04X %02X\n", w.drive_port, results[1]);
+  EXPECT_NE(read_file(path("trace")).find(pulled_low), std::string::npos) << pulled_low;
+}
+
+// A long program goes in chunks of the FT232H's 1 KiB, cut where allowed;
+// a failed check ends it after the chunk that held it, access by access
+// right after the check.
+TEST_P(LineProgram, IsChunkedAndEndsAfterTheChunkOfAFailedCheck) {
+  const ProgramWiring& w = GetParam();
+  configure(std::string("[Port IO]\n") + w.port_io);
+  auto toggles = [&](std::vector<DlPortStep> steps) {
+    for (int i = 0; i < 1500; ++i) steps.push_back(sda(i % 2 == 0, i % 10 == 9));
+    steps.push_back(sample());
+    return steps;
+  };
+  const std::vector<DlPortStep> whole = toggles({sample()});
+  std::vector<unsigned char> results(whole.size());
+  Counts before = counts();
+  ASSERT_EQ(DlPortRunProgram(whole.data(), static_cast<long>(whole.size()), results.data()),
+            static_cast<long>(whole.size()));
+  if (std::string(w.name) == "FtdiLatch") {
+    EXPECT_EQ(counts().round_trips - before.round_trips, 2u);
+  }
+  EXPECT_EQ(results.back() & w.sda, w.sda) << "1500 changes end with SDA let go";
+
+  const std::vector<DlPortStep> refused = toggles({sample(), sda_was(false, 0)});
+  results.assign(refused.size(), 0xEE);
+  before = counts();
+  const long done = DlPortRunProgram(refused.data(), static_cast<long>(refused.size()), results.data());
+  EXPECT_EQ(results[1], 0) << "SDA was high";
+  if (std::string(w.name) == "FtdiLatch") {
+    EXPECT_GT(done, 1000) << "the first chunk went out";
+    EXPECT_LT(done, static_cast<long>(refused.size()));
+    EXPECT_EQ(done % 10, 2) << "cut after a step marked for it";
+    EXPECT_EQ(counts().round_trips - before.round_trips, 1u);
+  } else if (!w.sent_whole) {
+    EXPECT_EQ(done, 2);
+  }
+  EXPECT_EQ(DlPortRunProgram(nullptr, 1, results.data()), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wired, LineProgram, ::testing::ValuesIn(kProgramWirings),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace portio_test

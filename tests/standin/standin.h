@@ -14,8 +14,9 @@ extern "C" {
 #define TARNWICK_STANDIN_API
 #endif
 
-/* Pin or line samples served (each one round trip to a real device), and
- * writes taken, since the process started. */
+/* Pin or line samples served, and reads of synchronous bit-bang answers
+ * (each one round trip to a real device), and writes taken (bytes and
+ * control requests), since the process started. */
 TARNWICK_STANDIN_API unsigned long long TwStandInRoundTrips(void);
 TARNWICK_STANDIN_API unsigned long long TwStandInWrites(void);
 /* Protocol violations the bench's bus noticed while a stand-in device was

@@ -52,6 +52,8 @@ void sampled() {
   if (bench != nullptr) bench->bus().tick();
 }
 
+void answered() { ++round_trips; }
+
 void written() {
   ++writes;
   if (bench != nullptr) bench->bus().tick();

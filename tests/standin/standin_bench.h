@@ -19,5 +19,8 @@ bool scl();
 // One call served: the bench's clock moves on by a step.
 void sampled();
 void written();
+// Answers of the chip fetched in one wait (synchronous bit-bang mode): a
+// round trip that takes no bench time of its own, the bytes written did.
+void answered();
 
 }  // namespace standin

@@ -1,12 +1,18 @@
 // The libftdi1 calls of the FTDI backend, served by one FT232H on the
 // bench, vendor 0403, product 6014, serial TW000001. Its pin AD0 is wired
-// to SCL and AD1 to SDA, each with a pull-up; the other pins float and
-// read 1. In bit-bang mode a pin whose direction bit is set drives its
-// latch bit, and a clear one is an input.
+// to SCL and AD1 to SDA, each with a pull-up. AD2 and AD3 drive SCL and
+// SDA through open-collector inverters whose inputs are pulled down: an
+// output at 1 pulls its line low, and as inputs they read 0 and leave the
+// lines alone. The other pins float and read 1. In bit-bang mode a pin
+// whose direction bit is set drives its latch bit, and a clear one is an
+// input. In synchronous bit-bang mode every byte written is answered with
+// the pins as they were just before it reached the latch, and the answers
+// wait in the chip until read.
 #include <ftdi.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 
 #include "tests/standin/standin_bench.h"
@@ -18,12 +24,16 @@ constexpr int kProduct = 0x6014;
 constexpr const char* kSerial = "TW000001";
 constexpr unsigned char kScl = 0x01;  // AD0
 constexpr unsigned char kSda = 0x02;  // AD1
+constexpr unsigned char kSclDriver = 0x04;  // AD2
+constexpr unsigned char kSdaDriver = 0x08;  // AD3
 
 struct Chip {
   bool open = false;
   bool bitbang = false;
+  bool synchronous = false;
   unsigned char latch = 0;
   unsigned char directions = 0;
+  std::deque<unsigned char> answers;
 };
 
 Chip chip;
@@ -34,11 +44,26 @@ int fail(ftdi_context* ftdi, int code, const char* text) {
   return code;
 }
 
-bool released(unsigned char pin) {
-  return !chip.bitbang || (chip.directions & pin) == 0 || (chip.latch & pin) != 0;
+bool driven(unsigned char pin) { return chip.bitbang && (chip.directions & pin) != 0; }
+
+bool released(unsigned char pin, unsigned char driver) {
+  const bool pin_low = driven(pin) && (chip.latch & pin) == 0;
+  const bool driver_on = driven(driver) && (chip.latch & driver) != 0;
+  return !pin_low && !driver_on;
 }
 
-void drive_bus() { standin::drive(released(kSda), released(kScl)); }
+void drive_bus() { standin::drive(released(kSda, kSdaDriver), released(kScl, kSclDriver)); }
+
+unsigned char pins() {
+  auto value = static_cast<unsigned char>((chip.latch & chip.directions) | (~chip.directions & 0xFF));
+  value = static_cast<unsigned char>(value & ~(kSda | kScl));
+  for (const unsigned char driver : {kSclDriver, kSdaDriver}) {
+    if (!driven(driver)) value = static_cast<unsigned char>(value & ~driver);
+  }
+  if (standin::sda()) value |= kSda;
+  if (standin::scl()) value |= kScl;
+  return value;
+}
 
 // "i:vendor:product", "i:vendor:product:index" and "s:vendor:product:serial"
 // as libftdi reads them; the bench has one chip, index 0.
@@ -93,6 +118,7 @@ int ftdi_usb_open_string(ftdi_context* ftdi, const char* description) {
   chip = Chip{};
   chip.open = true;
   holder = ftdi;
+  ftdi->type = TYPE_232H;
   standin::attach();
   drive_bus();
   return 0;
@@ -112,8 +138,10 @@ int ftdi_set_bitmode(ftdi_context* ftdi, unsigned char bitmask, unsigned char mo
   standin::written();
   if (mode == BITMODE_RESET) {
     chip.bitbang = false;
-  } else if (mode == BITMODE_BITBANG) {
+    chip.synchronous = false;
+  } else if (mode == BITMODE_BITBANG || mode == BITMODE_SYNCBB) {
     chip.bitbang = true;
+    chip.synchronous = mode == BITMODE_SYNCBB;
     chip.directions = bitmask;
   } else {
     return fail(ftdi, -1, "the bench's stand-in knows only bit-bang mode");
@@ -126,6 +154,7 @@ int ftdi_write_data(ftdi_context* ftdi, const unsigned char* buf, int size) {
   if (ftdi == nullptr || ftdi != holder) return fail(ftdi, -666, "USB device unavailable");
   // Bit-bang mode puts the bytes on the pins one after another.
   for (int i = 0; i < size; ++i) {
+    if (chip.synchronous) chip.answers.push_back(pins());
     standin::written();
     chip.latch = buf[i];
     drive_bus();
@@ -136,12 +165,35 @@ int ftdi_write_data(ftdi_context* ftdi, const unsigned char* buf, int size) {
 int ftdi_read_pins(ftdi_context* ftdi, unsigned char* pins) {
   if (ftdi == nullptr || ftdi != holder) return fail(ftdi, -2, "USB device unavailable");
   standin::sampled();
-  unsigned char value = static_cast<unsigned char>((chip.latch & chip.directions) |
-                                                   (~chip.directions & 0xFF));
-  value = static_cast<unsigned char>(value & ~(kSda | kScl));
-  if (standin::sda()) value |= kSda;
-  if (standin::scl()) value |= kScl;
-  *pins = value;
+  *pins = ::pins();
+  return 0;
+}
+
+// The answers of synchronous bit-bang mode: one wait on the chip.
+int ftdi_read_data(ftdi_context* ftdi, unsigned char* buf, int size) {
+  if (ftdi == nullptr || ftdi != holder) return fail(ftdi, -666, "USB device unavailable");
+  if (size <= 0) return 0;
+  standin::answered();
+  int given = 0;
+  for (; given < size && !chip.answers.empty(); ++given) {
+    buf[given] = chip.answers.front();
+    chip.answers.pop_front();
+  }
+  return given;
+}
+
+int ftdi_set_latency_timer(ftdi_context* ftdi, unsigned char latency) {
+  if (ftdi == nullptr || ftdi != holder) return fail(ftdi, -3, "USB device unavailable");
+  if (latency < 1) return fail(ftdi, -1, "latency out of range. Only valid for 1-255");
+  standin::written();
+  return 0;
+}
+
+int ftdi_set_baudrate(ftdi_context* ftdi, int baudrate) {
+  if (ftdi == nullptr || ftdi != holder) return fail(ftdi, -3, "USB device unavailable");
+  if (baudrate <= 0) return fail(ftdi, -1, "Silly baudrate <= 0.");
+  standin::written();
+  ftdi->baudrate = baudrate;
   return 0;
 }
 

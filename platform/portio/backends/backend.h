@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "dlportio.h"
 #include "platform/portio/port_settings.h"
 
 namespace portio {
@@ -24,6 +25,9 @@ struct BackendRow {
   std::uint8_t (*read)(std::uint16_t port);
   void (*write)(std::uint16_t port, std::uint8_t value);
   void (*close)();
+  // Sends a line program whole (DlPortRunProgram's contract); null: the
+  // port layer runs programs access by access through read and write.
+  long (*run)(const DlPortStep* steps, long count, std::uint8_t* results);
 };
 
 namespace bench_loader {
@@ -52,6 +56,7 @@ void open(const PortSettings&, void (*)(const char*), std::string&);
 std::uint8_t read(std::uint16_t port);
 void write(std::uint16_t port, std::uint8_t value);
 void close();
+long run(const DlPortStep* steps, long count, std::uint8_t* results);
 }  // namespace ftdi_backend
 
 namespace gpio_backend {
@@ -61,15 +66,19 @@ void write(std::uint16_t port, std::uint8_t value);
 void close();
 }  // namespace gpio_backend
 
-// The first row is the default.
+// The first row is the default. Only the FTDI chip sends line programs
+// whole: it alone makes the caller wait for a USB round trip per sample.
 inline constexpr std::array<BackendRow, 5> kBackends{{
-    {"sim", bench_loader::open, bench_loader::read, bench_loader::write, bench_loader::close},
+    {"sim", bench_loader::open, bench_loader::read, bench_loader::write, bench_loader::close,
+     nullptr},
     {"direct", direct_backend::open, direct_backend::read, direct_backend::write,
-     direct_backend::close},
+     direct_backend::close, nullptr},
     {"ppdev", ppdev_backend::open, ppdev_backend::read, ppdev_backend::write,
-     ppdev_backend::close},
-    {"ftdi", ftdi_backend::open, ftdi_backend::read, ftdi_backend::write, ftdi_backend::close},
-    {"gpio", gpio_backend::open, gpio_backend::read, gpio_backend::write, gpio_backend::close},
+     ppdev_backend::close, nullptr},
+    {"ftdi", ftdi_backend::open, ftdi_backend::read, ftdi_backend::write, ftdi_backend::close,
+     ftdi_backend::run},
+    {"gpio", gpio_backend::open, gpio_backend::read, gpio_backend::write, gpio_backend::close,
+     nullptr},
 }};
 
 }  // namespace portio
