@@ -32,7 +32,7 @@ Contents read_whole(const std::string& path);
 // A symbolic link is followed and its target replaced, keeping the link,
 // unless the kernel would not follow it for this user (another user's link
 // in a sticky folder that everyone can write). The lock is given up when
-// its holder has changed nothing for 200 ms (10 s at most). The file keeps
+// its holder has changed nothing for a second (10 s at most). The file keeps
 // its permission bits, its owner and its group; a writer that cannot give
 // the new file the old owner and group leaves the file alone. A file
 // without the write bit of the class (owner, group, others) that applies
