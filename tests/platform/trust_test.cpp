@@ -179,6 +179,7 @@ TEST_F(Trust, FilesNamedForWritingAreNeitherFollowedNorTakenFromAnotherUserAndNe
        false, "belongs to user 65534"},
       {"a second name of root's file", [&] { ::link(path("victim").c_str(), path("target").c_str()); },
        false, "hard links"},
+      {"root's read-only file", [&] { write("target", "kept\n", 0444); }, false, "read-only"},
   };
   for (const Case& c : cases) {
     ::unlink(path("target").c_str());
