@@ -316,7 +316,9 @@ bool update(const std::string& path,
                                   .durable = true};
   if (existed) {
     how.owner = {old.info.st_uid, old.info.st_gid};
-    how.bits = old.info.st_mode & 07777;
+    // No set-user-ID, set-group-ID or sticky bit on a file that a
+    // privileged process makes.
+    how.bits = old.info.st_mode & (trust::privileged() ? 0777 : 07777);
   }
   return file_utilities::replace(how, std::move(out), text) == 0;
 }
