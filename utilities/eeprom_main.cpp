@@ -2,6 +2,7 @@
 // 24C512.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/fsuid.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -82,12 +83,34 @@ int fail(const std::string& message) {
   return 1;
 }
 
+// While it lives, files are opened with the rights of the user who started
+// this program. Installed set-user-ID or set-group-ID, it has raised rights
+// for the ports alone: it must not read a file into the part, or write one
+// from it, that its user could not read or write.
+class AsTheUser {
+ public:
+  AsTheUser() : group_(::setfsgid(::getgid())), user_(::setfsuid(::getuid())) {}
+  ~AsTheUser() {
+    ::setfsuid(static_cast<uid_t>(user_));
+    ::setfsgid(static_cast<gid_t>(group_));
+  }
+  AsTheUser(const AsTheUser&) = delete;
+  AsTheUser& operator=(const AsTheUser&) = delete;
+
+ private:
+  int group_;
+  int user_;
+};
+
 // The file's bytes (its first `count` when given), or the reason they
 // cannot be written into `part` from byte address `offset` on.
 std::string read_file(const Options& options, eeprom_transfer::Bytes& data) {
   const std::string& path = options.file;
   const unsigned room = options.part.size - options.offset;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = [&] {
+    const AsTheUser as_user;
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  }();
   if (fd < 0) return "cannot read " + path + " (" + std::strerror(errno) + ")";
   data.clear();
   std::uint8_t buffer[4096];
@@ -125,6 +148,7 @@ std::string read_file(const Options& options, eeprom_transfer::Bytes& data) {
 // Writes `data` to the file at `path`, created or emptied first; the
 // reason when it could not, the file then removed if this made it.
 std::string write_file(const std::string& path, const eeprom_transfer::Bytes& data) {
+  const AsTheUser as_user;
   const bool existed = ::access(path.c_str(), F_OK) == 0;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return "cannot write " + path + " (" + std::strerror(errno) + ")";
