@@ -305,7 +305,15 @@ bool wait(Handle& handle, int timeout_ms) {
                      static_cast<long>(left % 1'000'000'000)};
     sembuf take[2] = {{kSemaphore, 0, 0}, {kSemaphore, +1, SEM_UNDO}};
     if (semtimedop(handle.id, take, 2, &timeout) == 0) {
-      holdings().add(handle.id);
+      try {
+        holdings().add(handle.id);
+      } catch (...) {
+        // Out of memory for the entry: a count that nothing records could
+        // never be released, and would keep every host off this bus.
+        sembuf give_back{kSemaphore, -1, SEM_UNDO | IPC_NOWAIT};
+        semop(handle.id, &give_back, 1);
+        throw;
+      }
       return true;
     }
     const int error = errno;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace file_utilities {
 
@@ -35,6 +36,21 @@ std::string folder_of(const std::string& path) {
 std::string name_of(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool mode_allows_writing(const struct stat& info) {
+  if (::geteuid() == info.st_uid) return (info.st_mode & S_IWUSR) != 0;
+  bool in_group = ::getegid() == info.st_gid;
+  if (!in_group) {
+    const int count = ::getgroups(0, nullptr);
+    if (count > 0) {
+      std::vector<gid_t> groups(static_cast<std::size_t>(count));
+      const int got = ::getgroups(count, groups.data());
+      for (int i = 0; i < got; ++i) in_group = in_group || groups[i] == info.st_gid;
+    }
+  }
+  if (in_group) return (info.st_mode & S_IWGRP) != 0;
+  return (info.st_mode & S_IWOTH) != 0;
 }
 
 int replace(const Replacement& how, Descriptor out, std::string_view bytes) {

@@ -4,6 +4,7 @@
 // bench's EEPROM image both are.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <optional>
@@ -48,6 +49,13 @@ bool write_all(int fd, std::string_view bytes);
 std::string folder_of(const std::string& path);
 // The last name of `path` (empty when it ends in a slash).
 std::string name_of(const std::string& path);
+
+// Whether the mode bits let this process write the file: the bits of the
+// one class (owner, group, others) that applies, as the kernel picks it.
+// Root passes access(W_OK) for every file, so the bits are looked at
+// directly: a file whose owner took the write bit away is left as it is,
+// by root too.
+bool mode_allows_writing(const struct stat& info);
 
 // A file replaced whole: its new bytes go to a temporary file beside it,
 // which is then renamed over it, so that readers, and a writer killed

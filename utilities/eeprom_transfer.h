@@ -1,5 +1,6 @@
 // Reading and programming a 24Cxx through the ten functions: block reads,
-// page writes, acknowledge polling of the write cycle, and verifying.
+// page writes, acknowledge polling of the write cycle, and verifying, over
+// the whole part or a range of its byte addresses.
 // Every function returns an empty text on success, otherwise the message
 // for the user, naming the byte address where it failed.
 #pragma once
@@ -28,17 +29,26 @@ struct Target {
   std::chrono::milliseconds write_cycle_limit{100};
 };
 
-// "0x1f", or "0x01f" for parts above 256 bytes.
+// "0x1f", "0x01f" for parts up to 4 KiB, "0x001f" above.
 std::string byte_address(const eeprom_parts::Part& part, unsigned at);
 
-// The whole part, one transaction per block.
-std::string read_all(const Target& target, Bytes& memory);
+// `count` bytes from byte address `from` on into `memory`, one transaction
+// per 256-byte block.
+std::string read(const Target& target, unsigned from, unsigned count, Bytes& memory);
+// The whole part.
+inline std::string read_all(const Target& target, Bytes& memory) {
+  return read(target, 0, target.part.size, memory);
+}
 
-// `data` from byte address 0 on, in page writes that never cross a page
-// boundary, each followed by polling until the part acknowledges again.
-// `progress` hears the bytes written so far.
-std::string write_all(const Target& target, const Bytes& data,
-                      const std::function<void(unsigned)>& progress = {});
+// `data` from byte address `from` on, in page writes that never cross a
+// page boundary, each followed by polling until the part acknowledges
+// again. `progress` hears the bytes written so far.
+std::string write(const Target& target, unsigned from, const Bytes& data,
+                  const std::function<void(unsigned)>& progress = {});
+inline std::string write_all(const Target& target, const Bytes& data,
+                             const std::function<void(unsigned)>& progress = {}) {
+  return write(target, 0, data, progress);
+}
 
 // One page write, then the acknowledge polling of its write cycle.
 std::string write_page(const Target& target, unsigned at, const std::uint8_t* data,
@@ -49,8 +59,9 @@ std::string write_page(const Target& target, unsigned at, const std::uint8_t* da
 std::string wait_for_write_cycle(const Target& target, unsigned at);
 
 // The first byte address at which `memory` differs from `expected` (which
-// may be shorter), with the count of differing bytes; empty when equal.
+// may be shorter), both read from byte address `from` on, with the count
+// of differing bytes; empty when equal.
 std::string compare(const eeprom_parts::Part& part, const Bytes& memory, const Bytes& expected,
-                    const std::string& file);
+                    const std::string& file, unsigned from = 0);
 
 }  // namespace eeprom_transfer

@@ -4,13 +4,12 @@
 
 namespace hex_dump {
 
-std::string text(const std::vector<std::uint8_t>& memory) {
-  const bool wide = memory.size() > 256;
-  std::string out = wide ? " " : "";
+std::string text(const std::vector<std::uint8_t>& memory, unsigned first, unsigned digits) {
+  std::string out(digits > 2 ? digits - 2 : 0, ' ');
   out += "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
   char cell[16];
   for (std::size_t row = 0; row < memory.size(); row += 16) {
-    std::snprintf(cell, sizeof cell, wide ? "%03zx: " : "%02zx: ", row);
+    std::snprintf(cell, sizeof cell, "%0*zx: ", static_cast<int>(digits), first + row);
     out += cell;
     std::string characters;
     for (std::size_t at = row; at < row + 16; ++at) {

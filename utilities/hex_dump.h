@@ -9,7 +9,10 @@
 
 namespace hex_dump {
 
-// Rows are labelled with two hex digits up to 256 bytes, three above.
-std::string text(const std::vector<std::uint8_t>& memory);
+// `memory` read from byte address `first` on, 16 bytes a row, each row
+// labelled with its first byte address in `digits` hexadecimal digits
+// (the header moves right with labels wider than two).
+std::string text(const std::vector<std::uint8_t>& memory, unsigned first = 0,
+                 unsigned digits = 2);
 
 }  // namespace hex_dump

@@ -51,14 +51,18 @@ std::int16_t get_byte() {
 
 // No C++ exception may leave through a C function: the host has no way to
 // catch it and would be aborted. Running out of memory (a configuration
-// file read whole, a trace line) ends the call as a refusal instead.
+// file read whole, a trace line) ends the call as a refusal instead, with
+// any bus slot that the call took given back: the caller sees a failure and
+// will not stop a transaction it was never told had begun.
 constexpr std::int16_t kFailed = -1;
 
 template <typename Call>
 std::int16_t guarded(Call call) noexcept {
+  const state::SlotCounts taken_before = state::slots_taken_here();
   try {
     return call();
   } catch (...) {
+    state::give_back_slots_since(taken_before);
     return kFailed;
   }
 }

@@ -18,16 +18,33 @@ constexpr int kSlotWaitMs = 100;
 
 bool is_slot(int slot) { return slot >= 0 && slot < kSlotCount; }
 
+// Counts this thread took and did not give back yet, per slot.
+thread_local SlotCounts taken_here{};
+
 }  // namespace
+
+SlotCounts slots_taken_here() { return taken_here; }
+
+void give_back_slots_since(const SlotCounts& before) {
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    const auto index = static_cast<std::size_t>(slot);
+    while (taken_here[index] > before[index] && give_slot(slot)) {
+    }
+  }
+}
 
 bool take_slot(int slot) {
   // An empty slot (its semaphore could be neither opened nor created)
   // fails the wait, so its adapter behaves as if another process held it.
-  return is_slot(slot) && bus_semaphore::wait(bus_semaphores[slot], kSlotWaitMs);
+  if (!is_slot(slot) || !bus_semaphore::wait(bus_semaphores[slot], kSlotWaitMs)) return false;
+  ++taken_here[static_cast<std::size_t>(slot)];
+  return true;
 }
 
 bool give_slot(int slot) {
-  return is_slot(slot) && bus_semaphore::release(bus_semaphores[slot]);
+  if (!is_slot(slot) || !bus_semaphore::release(bus_semaphores[slot])) return false;
+  --taken_here[static_cast<std::size_t>(slot)];
+  return true;
 }
 
 void port_delay() {

@@ -26,6 +26,14 @@ bool take_slot(int slot);
 // Gives one count back; false when the slot was not held.
 bool give_slot(int slot);
 
+// The counts of each slot that this thread has taken and not given back.
+using SlotCounts = std::array<int, kSlotCount>;
+SlotCounts slots_taken_here();
+// Gives back what this thread took of each slot since `before`: a call cut
+// short between taking a slot and giving it back (memory ran out) must
+// not keep every host off that bus for the rest of the process.
+void give_back_slots_since(const SlotCounts& before);
+
 // The bus timing of every adapter: Nops reads of port base port + 2.
 void port_delay();
 

@@ -15,7 +15,6 @@
 #include <cstring>
 #include <mutex>
 #include <utility>
-#include <vector>
 
 #include "platform/file_utilities.h"
 #include "platform/stderr_line.h"
@@ -191,26 +190,6 @@ bool lock(int fd, const std::string& folder, const std::string& name) {
   return false;
 }
 
-// Whether the mode bits let this user write the file: the bits of the one
-// class (owner, group, others) that applies, as the kernel picks it. Root
-// passes access(W_OK) for every file, so the bits are looked at directly:
-// a file whose owner took the write bit away is left as it is, by root too.
-bool mode_allows_writing(const struct stat& info) {
-  const uid_t user = ::geteuid();
-  if (user == info.st_uid) return (info.st_mode & S_IWUSR) != 0;
-  bool in_group = ::getegid() == info.st_gid;
-  if (!in_group) {
-    const int count = ::getgroups(0, nullptr);
-    if (count > 0) {
-      std::vector<gid_t> groups(static_cast<std::size_t>(count));
-      const int got = ::getgroups(count, groups.data());
-      for (int i = 0; i < got; ++i) in_group = in_group || groups[i] == info.st_gid;
-    }
-  }
-  if (in_group) return (info.st_mode & S_IWGRP) != 0;
-  return (info.st_mode & S_IWOTH) != 0;
-}
-
 // The text last read of each file, so that a host reading key after key
 // reads the file once, yet sees at once a file changed in between.
 struct Remembered {
@@ -287,7 +266,7 @@ bool update(const std::string& path,
   if (old.contents.presence == Presence::unusable) return false;
   const bool existed = old.contents.presence == Presence::present;
   // The rename would get past a read-only file; its owner meant it kept.
-  if (existed && (!mode_allows_writing(old.info) ||
+  if (existed && (!file_utilities::mode_allows_writing(old.info) ||
                   (::geteuid() != 0 && ::access(target->c_str(), W_OK) != 0))) {
     return false;
   }
@@ -339,7 +318,9 @@ bool update(const std::string& path,
                                   .durable = true};
   if (existed) {
     how.owner = {old.info.st_uid, old.info.st_gid};
-    how.bits = old.info.st_mode & 07777;
+    // No set-user-ID, set-group-ID or sticky bit on a file that a
+    // privileged process makes.
+    how.bits = old.info.st_mode & (trust::privileged() ? 0777 : 07777);
   }
   return file_utilities::replace(how, std::move(out), text) == 0;
 }

@@ -120,6 +120,12 @@ int open_named_file(const std::string& path, int flags, mode_t mode,
   if (strict && S_ISREG(info.st_mode) && info.st_nlink > 1) {
     return refuse(fd, error, "it has other names (hard links)");
   }
+  // Root passes every permission check: a file whose owner took the write
+  // bits away is still not to be appended to or truncated.
+  if ((flags & O_ACCMODE) != O_RDONLY && S_ISREG(info.st_mode) &&
+      !file_utilities::mode_allows_writing(info)) {
+    return refuse(fd, error, "it is read-only");
+  }
   const int status = ::fcntl(fd, F_GETFL);
   if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0 ||
       ((flags & O_TRUNC) != 0 && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0)) {

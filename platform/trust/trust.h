@@ -53,8 +53,9 @@ std::string opened_refusal(int fd);
 // configuration_refusal does, does not follow a final symbolic link,
 // refuses a file that exists and belongs to neither root nor the real user
 // (root alone when elevated) or that has other names (hard links), and
-// creates a new file with mode 0600; O_TRUNC takes effect only after those
-// checks. Gives the descriptor, or -1 with the reason in
+// creates a new file with mode 0600. Any process refuses to write to a
+// regular file whose mode bits deny it writing (root too, which the kernel
+// would let through). O_TRUNC takes effect only after those checks. Gives the descriptor, or -1 with the reason in
 // `error` (the system's words, or which rule refused the file).
 int open_named_file(const std::string& path, int flags, mode_t mode,
                     std::string& error);

@@ -43,7 +43,8 @@ Bench::Bench(const BenchConfig& config, Sink warn, Sink violation) {
   }
 
   for (auto& device :
-       make_devices(config.devices, config.eeprom_file, parts.warn,
+       make_devices(config.devices + " " + large_eeprom_entries(config.large_eeproms, parts.warn),
+                    config.eeprom_file, parts.warn,
                     DeviceTiming{&parts.bus.clock(),
                                  static_cast<std::uint32_t>(config.eeprom_write_us),
                                  static_cast<std::uint32_t>(config.stretch_us)})) {

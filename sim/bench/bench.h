@@ -21,6 +21,7 @@ class ParportModel;
 // Section "Simulation" of the configuration file.
 struct BenchConfig {
   std::string devices{kDefaultDeviceList};
+  std::string large_eeproms;  // "Large EEPROMs": 24C32 to 24C512 at A8, AA, AC, AE
   std::string eeprom_file;   // "EEPROM File": contents of the first 24C02
   std::string waveform;      // "Waveform": VCD file of SDA/SCL
   std::uint16_t card_base = 0x300;     // "Card Base" (hex)

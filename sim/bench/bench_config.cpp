@@ -136,6 +136,7 @@ BenchConfig BenchConfig::load(const Warn& warn) {
   BenchConfig config;
   SectionReader section(warn);
   section.text("Devices", config.devices);
+  section.text("Large EEPROMs", config.large_eeproms);
   section.text("EEPROM File", config.eeprom_file);
   section.text("Waveform", config.waveform);
   section.hex("Card Base", config.card_base, 0xFFFE,

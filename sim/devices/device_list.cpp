@@ -51,6 +51,38 @@ std::string quoted(std::string_view text) {
 
 }  // namespace
 
+std::string large_eeprom_entries(std::string_view parts,
+                                 const std::function<void(std::string_view)>& warn) {
+  std::string entries;
+  std::size_t placed = 0;
+  std::size_t at = 0;
+  while (at < parts.size()) {
+    if (std::isspace(static_cast<unsigned char>(parts[at]))) {
+      ++at;
+      continue;
+    }
+    std::size_t end = at;
+    while (end < parts.size() && !std::isspace(static_cast<unsigned char>(parts[end]))) ++end;
+    const std::string_view name = parts.substr(at, end - at);
+    at = end;
+    const std::optional<EepromPart> part = eeprom_part(name);
+    std::string why;
+    if (!part || part->word_address_bytes != 2) {
+      why = "not one of the parts with two word address bytes (24C32, 24C64, 24C128, "
+            "24C256, 24C512)";
+    } else if (placed == kLargeEepromAddresses.size()) {
+      why = "a fifth part, where four addresses (A8 to AE) are free";
+    }
+    if (!why.empty()) {
+      if (warn) warn("Large EEPROMs: " + quoted(name) + ": " + why + std::string(kIgnored));
+      continue;
+    }
+    entries += std::string(part->name) + "@" +
+               format::hexadecimal(kLargeEepromAddresses[placed++], 2) + " ";
+  }
+  return entries;
+}
+
 std::vector<std::unique_ptr<Device>> make_devices(
     std::string_view list, const std::string& eeprom_file,
     const std::function<void(std::string_view)>& warn, const DeviceTiming& timing) {

@@ -1,12 +1,12 @@
 #include "sim/devices/eeprom_24c02.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -71,7 +71,71 @@ void Eeprom24c02::load() {
 }
 
 namespace {
+
 std::atomic<unsigned long long> unsaved{0};
+
+// A temporary name beside the image that nobody can guess: its folder may
+// be one that other users write in, and no lock makes writers there take
+// turns. Made with O_EXCL, so a name that is taken is never opened.
+file_utilities::Descriptor make_temporary(int folder, const std::string& name,
+                                          std::string& temporary) {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char noise[6];
+    if (::getrandom(noise, sizeof noise, 0) != static_cast<ssize_t>(sizeof noise)) break;
+    temporary = name + '.';
+    for (const unsigned char n : noise) temporary += kLetters[n % (sizeof kLetters - 1)];
+    file_utilities::Descriptor out(::openat(folder, temporary.c_str(),
+                                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                            0600));
+    if (out.valid() || errno != EEXIST) return out;
+  }
+  return file_utilities::Descriptor();
+}
+
+// Writes `bytes` over the image at `path`: a new file, made in the folder
+// that the trust walk opened (so every name is taken relative to what was
+// checked), renamed over the old one. The new file keeps the old one's
+// owner, group and mode, except that a privileged process sets no
+// set-user-ID, set-group-ID or sticky bit on a file it makes; a read-only
+// image is the owner's wish and is not replaced. Empty when saved,
+// otherwise why not.
+std::string save_image(const std::string& path, std::string_view bytes) {
+  std::string why;
+  const file_utilities::Descriptor folder(trust::open_named_folder(path, why));
+  if (!folder.valid()) return why;
+  const std::string name = file_utilities::name_of(path);
+  if (name.empty()) return std::strerror(EISDIR);
+  const bool privileged = trust::privileged();
+  // The name itself, not what a link there points at: a link's target can
+  // be any of root's files, whose mode (6777, say) a file root makes must
+  // not take.
+  struct stat old {};
+  bool existed = ::fstatat(folder.get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+  if (existed && S_ISLNK(old.st_mode)) {
+    if (privileged) return "it is a symbolic link, which a privileged process does not follow";
+    // An ordinary user's own link, whose file the image was read from.
+    existed = ::fstatat(folder.get(), name.c_str(), &old, 0) == 0;
+  }
+  if (existed && !S_ISREG(old.st_mode)) return "not a regular file";
+  if (existed && !file_utilities::mode_allows_writing(old)) return "it is read-only";
+
+  std::string temporary;
+  file_utilities::Descriptor out = make_temporary(folder.get(), name, temporary);
+  if (!out.valid()) return std::strerror(errno);
+  file_utilities::Replacement how{.folder = folder.get(), .temporary = temporary, .target = name};
+  if (existed) {
+    how.owner = {old.st_uid, old.st_gid};
+    how.bits = old.st_mode & (privileged ? 0777 : 07777);
+  } else {
+    // A privileged process keeps a new image to itself.
+    how.bits = privileged ? 0600 : 0644;
+  }
+  const int error = file_utilities::replace(how, std::move(out), bytes);
+  return error == 0 ? std::string() : std::strerror(error);
+}
+
 }  // namespace
 
 unsigned long long unsaved_pages() { return unsaved.load(std::memory_order_relaxed); }
@@ -82,24 +146,10 @@ void Eeprom24c02::save() {
     unsaved.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  // A name nobody can guess, beside the file: its folder may be one that
-  // other users write in, and no lock makes writers there take turns.
-  std::string temporary = file_ + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  int error = fd < 0 ? errno : 0;
-  if (fd >= 0) {
-    // The new file keeps the permissions of the one it replaces; a
-    // privileged process keeps a new image to itself.
-    struct stat info {};
-    mode_t mode = trust::privileged() ? 0600 : 0644;
-    if (::stat(file_.c_str(), &info) == 0) mode = info.st_mode & 07777;
-    const std::vector<std::uint8_t>& bytes = contents();
-    error = file_utilities::replace(
-        {.folder = AT_FDCWD, .temporary = temporary, .target = file_, .bits = mode},
-        file_utilities::Descriptor(fd),
-        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-  }
-  if (error == 0) {
+  const std::vector<std::uint8_t>& bytes = contents();
+  const std::string why = save_image(
+      file_, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (why.empty()) {
     save_failing_ = false;
     return;
   }
@@ -107,8 +157,8 @@ void Eeprom24c02::save() {
   if (!save_failing_) {
     // Told once per run of failures, not once per page.
     save_failing_ = true;
-    tell("EEPROM File \"" + file_ + "\": cannot save the contents (" +
-         std::strerror(error) + "); they live in memory only for now");
+    tell("EEPROM File \"" + file_ + "\": cannot save the contents (" + why +
+         "); they live in memory only for now");
   }
 }
 

@@ -5,6 +5,10 @@
 // file is an erased part) and saved to it after each programmed page, by
 // writing a temporary file and renaming it over the old one, so a process
 // killed at any moment leaves either the old contents or the new ones.
+// Both names are taken relative to the folder that the trust walk opened;
+// the new file keeps the old one's owner, group and mode (a privileged
+// process sets no set-user-ID, set-group-ID or sticky bit, and replaces no
+// link), and a read-only image is not replaced.
 #pragma once
 
 #include <cstdint>

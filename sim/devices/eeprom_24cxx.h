@@ -1,8 +1,9 @@
 // The 24Cxx serial EEPROMs of the bench, one model over a table of parts:
-// 24C01, 24C02, 24C04, 24C08 and 24C16. A part is a row of data: its size,
-// its page, how many bits of the address byte choose its 256-byte block,
-// and how many word address bytes follow the address (one here; the
-// 24C32 to 24C512 take two, high byte first, and no block bits).
+// 24C01 to 24C512. A part is a row of data: its size, its page, how many
+// bits of the address byte choose its 256-byte block, and how many word
+// address bytes follow the address (one up to the 24C16; the 24C32 to
+// 24C512 take two, high byte first, and no block bits: their address pins
+// A2 to A0 take those bits of the address byte instead).
 //
 // The parts above 256 bytes take the upper address bits (the block) from
 // bits 3 to 1 of the address byte, so one 24C16 at A0 answers at A0, A2,
@@ -47,12 +48,17 @@ struct EepromPart {
   constexpr unsigned word_span() const { return 1u << (8 * word_address_bytes); }
 };
 
-inline constexpr std::array<EepromPart, 5> kEepromParts{{
+inline constexpr std::array<EepromPart, 10> kEepromParts{{
     {"24C01", 128, 8, 0, 1},
     {"24C02", 256, 8, 0, 1},
     {"24C04", 512, 16, 1, 1},
     {"24C08", 1024, 16, 2, 1},
     {"24C16", 2048, 16, 3, 1},
+    {"24C32", 4096, 32, 0, 2},
+    {"24C64", 8192, 32, 0, 2},
+    {"24C128", 16384, 64, 0, 2},
+    {"24C256", 32768, 64, 0, 2},
+    {"24C512", 65536, 128, 0, 2},
 }};
 
 // The row of a part by its name, in any case.

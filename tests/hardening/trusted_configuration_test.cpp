@@ -243,6 +243,50 @@ TEST_F(TrustedConfiguration, ASetUserIdConsoleTrustsOnlyWhatRootPlacedAndItsUser
   }
 }
 
+// A set-user-ID root copy of the EEPROM tool that user nobody runs reads
+// and writes its FILE with nobody's rights: root's secret does not go into
+// the part (to be dumped), and no file appears in root's own folder; the
+// user's own folder works as for any user.
+TEST_F(TrustedConfiguration, ASetUserIdEepromToolOpensItsUsersFilesWithTheUsersRights) {
+  if (!test_kit::can_switch_user()) GTEST_SKIP() << "cannot run the tool as another user here";
+  folder("bin", 0755);
+  const std::string program = path("bin/tarnwick-eeprom");
+  std::filesystem::copy_file(EEPROM_PROGRAM, program);
+  ASSERT_EQ(::chmod(program.c_str(), 04755), 0);
+  folder("users", 0755, kOther);
+  folder("empty", 0755);
+  test_kit::write_file(path("home/secret"), "root's secret\n");
+  ASSERT_EQ(::chmod(path("home/secret").c_str(), 0600), 0);
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    const char* said;  // a part of the one line on standard error, or of the output
+  };
+  const Case cases[] = {
+      {{"write", path("home/secret")}, 2, "cannot read " },
+      {{"verify", path("home/secret")}, 2, "cannot read "},
+      {{"--count", "8", "read", path("home/made")}, 2, "cannot write "},
+      {{"--count", "8", "read", path("users/made")}, 0, "read 8 bytes at A0 into "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
+    test_kit::Program options;
+    options.timeout_ms = 60000;
+    options.argv = {program, "-i", "2"};
+    options.argv.insert(options.argv.end(), c.arguments.begin(), c.arguments.end());
+    options.directory = path("empty");
+    options.as_other_user = true;
+    const auto run = test_kit::run_program(options);
+    EXPECT_EQ(run.exit_status, c.status) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << run.out << run.err;
+  }
+  EXPECT_FALSE(exists(path("home/made"))) << "made in root's folder";
+  struct stat info{};
+  ASSERT_EQ(::stat(path("users/made").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, kOther) << "the user's file is the user's";
+  EXPECT_FALSE(exists(path("empty/I2C.INI"))) << "created in a folder its user chose";
+}
+
 // Where there is no configuration file at all, there is nothing to
 // distrust: root in a folder that others can write hears no word of trust,
 // and the debug record is not written there either.

@@ -1,15 +1,46 @@
 // The library as a host sees it: loaded and unloaded with dlopen/dlclose,
 // reached only through its exported names, and starting afresh each load.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <new>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tarnwick/i2c.h"
 #include "tests/support/tarnwick_harness.h"
+
+namespace {
+
+// Armed in a forked child only: the process's allocations, the library's
+// included, go through while `allocations_left` counts down from its
+// start, and fail with std::bad_alloc from then on, so the work below a C
+// function throws at any one point where it could run out of memory. The
+// library's operator delete frees with free(), so only new is replaced.
+std::atomic<bool> armed{false};
+std::atomic<int> allocations_left{0};
+std::atomic<int> refused_allocations{0};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (armed.load(std::memory_order_relaxed) &&
+      allocations_left.fetch_sub(1, std::memory_order_relaxed) <= 0) {
+    refused_allocations.fetch_add(1, std::memory_order_relaxed);
+    throw std::bad_alloc();
+  }
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
 
 namespace {
 
@@ -146,6 +177,92 @@ TEST(GetByte, ReadResultThatIsNotOneByteGivesMinusOne) {
   // The parallel adapters answer a read on a bus that is not started with
   // the code 2 and store nothing: there is no byte to hand back.
   EXPECT_EQ(-1, library->I2C_GetByte());
+}
+
+// No C++ exception leaves through a C function: a host cannot catch one
+// and would be aborted. Each call runs out of memory at its first
+// allocation, then ever later ones (a child each), until it no longer
+// does: it gives its failure code (or its usual result, where only a port
+// access was dropped), and leaves no bus slot taken: once memory is back,
+// the adapter initialises and starts a transaction.
+TEST(Exceptions, ACallThatRunsOutOfMemoryFailsWithItsCodeAndLeavesTheBusFree) {
+  harness::Environment env;
+  // No port trace: every port access would be allocations of its own.
+  env.configure({{"I2C Card", {{"Nops", "0"}}}, {"Port IO", {}}});
+  using Library = harness::Library;
+  const auto transfer = [](const Library& library) -> long {
+    const auto call =
+        reinterpret_cast<decltype(&tarnwick_transfer)>(library.symbol("tarnwick_transfer"));
+    std::uint8_t byte = 0;
+    tarnwick_msg read{0x50, TARNWICK_M_RD, 1, &byte};
+    return call(2, &read, 1);
+  };
+  long (*const init)(const Library&) = [](const Library& library) -> long {
+    return library->I2C_Init();
+  };
+  const auto start_port_layer = [] {
+    void* ports = ::dlopen("libdlportio.so.1", RTLD_NOW | RTLD_NOLOAD);
+    const auto read = reinterpret_cast<unsigned char (*)(unsigned long)>(
+        ::dlsym(ports, "DlPortReadPortUchar"));
+    read(0x80);
+    ::dlclose(ports);
+  };
+  struct Row {
+    const char* name;
+    std::int16_t adapter;  // selected, and initialised first unless the call is the init
+    std::function<long(const Library&)> call;
+    long failed;
+    long works;
+  };
+  const Row rows[] = {
+      {"I2C_Init of the card (its settings)", 1, init, -1, 0},
+      {"I2C_Init of the Philips adapter (its debug record)", 2, init, -1, 0},
+      {"I2C_Init of the Custom adapter (its wiring)", 3, init, -1, 0},
+      {"I2C_Info", 2, [](const Library& library) -> long { return library->I2C_Info(); },
+       -1, 0},
+      {"tarnwick_transfer", 2, transfer, -EIO, 1},
+  };
+  for (const Row& row : rows) {
+    int failures = 0;
+    // The first allocation, then ever further in: 1, 2, 4, ... allowed.
+    for (int allowed = 0;; allowed = allowed == 0 ? 1 : 2 * allowed) {
+      ASSERT_LT(allowed, 4096) << row.name << ": never finishes without a refusal";
+      test_kit::Child child([&](test_kit::Channel& parent) {
+        std::freopen("/dev/null", "w", stderr);  // INFO's box, the debug record's lines
+        Library library;
+        library->I2C_SelectInterface(row.adapter);
+        // The port layer's start is not the call's work; an init's first
+        // wait on a bus slot is.
+        if (row.call.target<decltype(+init)>() == nullptr) {
+          library->I2C_Init();
+        } else {
+          start_port_layer();
+        }
+        allocations_left = allowed;
+        armed = true;
+        const long result = row.call(library);
+        armed = false;
+        library->I2C_Init();
+        const std::int16_t started = library->I2C_Start();
+        if (started == 0) library->I2C_Stop();
+        parent.send(std::to_string(result) + " " + std::to_string(refused_allocations.load()) +
+                    " " + std::to_string(started));
+        return 0;
+      });
+      std::istringstream line(child.receive().value_or("(none) 0 (none)"));
+      std::string result, refused, started;
+      line >> result >> refused >> started;
+      SCOPED_TRACE(std::string(row.name) + ", allocation " + std::to_string(allowed + 1) +
+                   " refused");
+      EXPECT_TRUE(result == std::to_string(row.failed) || result == std::to_string(row.works))
+          << result;
+      EXPECT_EQ(started, "0") << "the bus stayed taken";
+      EXPECT_EQ(child.exit_status(), 0) << "-1: aborted";
+      failures += result == std::to_string(row.failed) ? 1 : 0;
+      if (refused == "0" || ::testing::Test::HasFailure()) break;
+    }
+    EXPECT_GT(failures, 0) << row.name << ": no refusal reached the call's failure code";
+  }
 }
 
 }  // namespace

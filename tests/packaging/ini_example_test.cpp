@@ -114,7 +114,8 @@ std::string port_layer_and_bench_settings() {
        << port.gpio_chip << " lines";
   for (const int line : port.gpio_lines) seen << ' ' << line;
   seen << " at " << port.gpio_latch_port << ", sampled at " << port.gpio_pin_port
-       << "\ndevices '" << bench.devices << "'\neeprom file '" << bench.eeprom_file
+       << "\ndevices '" << bench.devices << "'\nlarge eeproms '" << bench.large_eeproms
+       << "'\neeprom file '" << bench.eeprom_file
        << "'\nwaveform '" << bench.waveform << "'\ncard at " << bench.card_base
        << ", parallel port at " << bench.parport_base << "\nbusy " << bench.bus_busy
        << ", error " << bench.bus_error << ", PIN polls " << bench.pin_polls
@@ -210,7 +211,7 @@ TEST_F(SampleConfiguration, ListsEveryKeyTheSystemReadsEachUnderOneComment) {
         "FTDI Pin Port", "FTDI Direction Port", "FTDI Outputs", "GPIO Chip", "GPIO Lines",
         "GPIO Latch Port", "GPIO Pin Port"}},
       {"Simulation",
-       {"Devices", "EEPROM File", "Waveform", "Card Base", "Parport Base", "Bus Busy",
+       {"Devices", "Large EEPROMs", "EEPROM File", "Waveform", "Card Base", "Parport Base", "Bus Busy",
         "Bus Error", "PIN Polls", "Adapter Status", "SDA Stuck", "NACK Byte", "Access Time",
         "Wall Clock", "EEPROM Write Time", "Stretch Time",
         "Stranded Slave", "Timing Check", "Timing Strict"}},

@@ -35,7 +35,7 @@ struct UtilityPage {
 };
 const std::vector<UtilityPage> utility_pages{
     {pages[2], DETECT_PROGRAM, "tarnwick-detect - scan an I2C bus and print the addresses that answer"},
-    {pages[3], EEPROM_PROGRAM, "tarnwick-eeprom - dump, program and verify a 24C01 to 24C16 serial EEPROM"},
+    {pages[3], EEPROM_PROGRAM, "tarnwick-eeprom - dump, read, program and verify a 24C01 to 24C512 serial EEPROM"},
     {pages[5], TRANSFER_PROGRAM, "tarnwick-transfer - send I2C messages in one transfer, as i2ctransfer does"},
     {pages[6], GET_PROGRAM, "tarnwick-get - read a register of an I2C chip, as i2cget does"},
     {pages[7], SET_PROGRAM, "tarnwick-set - write a register of an I2C chip, as i2cset does"},

@@ -2,6 +2,7 @@
 // each adapter with a private configuration file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -161,25 +162,81 @@ TEST(Eeprom, WritesVerifiesAndDumpsEverySizeAtItsBlockAddresses) {
     std::string part;
     std::size_t bytes;
     std::string last_row;
+    std::string settings;  // where the bench puts the part
+    std::string address;
   };
-  for (const Size& size : {Size{"24C01", 128, "70: "}, Size{"24C04", 512, "1f0: "},
-                           Size{"24C08", 1024, "3f0: "}, Size{"24C16", 2048, "7f0: "}}) {
+  const Size sizes[] = {
+      {"24C01", 128, "70: ", "Devices = 24C01@A0", "0xA0"},
+      {"24C04", 512, "1f0: ", "Devices = 24C04@A0", "0xA0"},
+      {"24C08", 1024, "3f0: ", "Devices = 24C08@A0", "0xA0"},
+      {"24C16", 2048, "7f0: ", "Devices = 24C16@A0", "0xA0"},
+      // Two word address bytes, at the addresses key Large EEPROMs gives.
+      {"24C32", 4096, "ff0: ", "Large EEPROMs = 24C32 24C64", "0xA8"},
+      {"24C64", 8192, "1ff0: ", "Large EEPROMs = 24C32 24C64", "0xAA"},
+  };
+  for (const Size& size : sizes) {
     Scratch scratch;
-    scratch.write("I2C.INI", kQuickBench + "[Simulation]\nDevices = " + size.part + "@A0\n");
+    scratch.write("I2C.INI", kQuickBench + "[Simulation]\n" + size.settings + "\n");
     std::string image;
     for (std::size_t i = 0; i < size.bytes; ++i) image += static_cast<char>(i * 13 + i / 256);
     scratch.write("image.bin", image);
-    const Outcome written =
-        in(scratch, eeprom({"-i", "2", "-s", size.part, "write", scratch.file("image.bin")}));
+    const std::string at = size.address.substr(2);
+    const Outcome written = in(scratch, eeprom({"-i", "2", "-a", size.address, "-s", size.part,
+                                                "write", scratch.file("image.bin")}));
     EXPECT_EQ(written.status(), 0) << size.part << written.err;
-    EXPECT_EQ(written.out, "wrote and verified " + std::to_string(size.bytes) +
-                               " bytes at A0: " + scratch.file("image.bin") + "\n");
-    const Outcome dumped = in(scratch, eeprom({"-i", "1", "-s", size.part, "dump"}));
+    EXPECT_EQ(written.out, "wrote and verified " + std::to_string(size.bytes) + " bytes at " + at +
+                               ": " + scratch.file("image.bin") + "\n");
+    const Outcome dumped =
+        in(scratch, eeprom({"-i", "1", "-a", size.address, "-s", size.part, "dump"}));
     EXPECT_EQ(dumped.status(), 0) << dumped.err;
     EXPECT_EQ(std::count(dumped.out.begin(), dumped.out.end(), '\n'),
               static_cast<long>(size.bytes / 16 + 1));
     EXPECT_NE(dumped.out.find("\n" + size.last_row), std::string::npos) << dumped.out;
   }
+}
+
+// A range of the bench's own 24C02, whose image lasts from one run to the
+// next: each command's output and what the part then holds.
+TEST(Eeprom, ReadsErasesAndFillsARangeFromAnOffset) {
+  Scratch scratch;
+  prepare_eeprom_bench(scratch, kQuickBench);
+  const auto image = eeprom_image();
+  std::vector<std::uint8_t> holds(image.begin(), image.end());
+  struct Step {
+    std::vector<std::string> arguments;
+    std::string out;
+    unsigned from, count;  // what the step changes in the part
+    int value;             // to this byte; -1: nothing changes
+  };
+  const std::string out = scratch.file("out.bin");
+  const Step steps[] = {
+      {{"--offset", "0x10", "--count", "32", "read", out},
+       "read 32 bytes at A0 from byte address 0x10 into " + out + "\n", 0, 0, -1},
+      {{"--offset", "5", "--count", "20", "erase"},
+       "erased and verified 20 bytes at A0 from byte address 0x05\n", 5, 20, 0xFF},
+      {{"--offset", "250", "fill", "0x3c"},
+       "filled and verified 6 bytes at A0 from byte address 0xfa with 0x3C\n", 250, 6, 0x3C},
+      {{"--count", "3", "fill", "7"}, "filled and verified 3 bytes at A0 with 0x07\n", 0, 3, 7},
+      {{"read", out}, "read 256 bytes at A0 into " + out + "\n", 0, 0, -1},
+  };
+  for (const Step& step : steps) {
+    std::vector<std::string> argv{"-i", "2"};
+    argv.insert(argv.end(), step.arguments.begin(), step.arguments.end());
+    const Outcome outcome = in(scratch, eeprom(argv));
+    SCOPED_TRACE(step.out);
+    EXPECT_EQ(outcome.status(), 0) << outcome.err;
+    EXPECT_EQ(outcome.out, step.out);
+    if (step.value >= 0) {
+      std::fill_n(holds.begin() + step.from, step.count, static_cast<std::uint8_t>(step.value));
+    }
+  }
+  EXPECT_EQ(read_file(out), std::string(holds.begin(), holds.end()));
+  // Rows labelled from the offset on, up to the part's end.
+  const Outcome range = in(scratch, eeprom({"--offset", "0xf8", "dump"}));
+  EXPECT_EQ(range.out.rfind("     0  1  2  3", 0), 0u) << range.out;
+  EXPECT_NE(range.out.find("\nf8: "), std::string::npos) << range.out;
+  EXPECT_NE(range.out.find(" 3c 3c 3c 3c 3c 3c    "), std::string::npos) << range.out;
+  EXPECT_EQ(std::count(range.out.begin(), range.out.end(), '\n'), 2) << range.out;
 }
 
 TEST(Eeprom, DumpsAsI2cdumpDoes) {
@@ -242,12 +299,26 @@ TEST(Utilities, RefuseBadArgumentsWithStatusTwoBeforeTouchingTheBus) {
       {detect({"-i"}), "-i needs an adapter number"},
       {detect({"-q", "-r"}), "-q and -r exclude each other"},
       {detect({"1"}), "unexpected argument '1'"},
-      {eeprom({}), "no command (dump, write or verify)"},
-      {eeprom({"erase"}), "unknown command 'erase'"},
+      {eeprom({}), "no command (dump, read, write, verify, erase or fill)"},
+      {eeprom({"format"}), "unknown command 'format'"},
       {eeprom({"write"}), "write needs a FILE"},
+      {eeprom({"read"}), "read needs a FILE"},
+      {eeprom({"fill"}), "fill needs a BYTE"},
+      {eeprom({"fill", "0x100"}), "byte '0x100' is not a byte value (0 to 0xFF)"},
+      {eeprom({"--offset", "256", "dump"}),
+       "the range from byte address 256 runs past the end of a 24C02 (256 bytes)"},
+      {eeprom({"--offset", "250", "--count", "7", "erase"}),
+       "the range from byte address 250, 7 bytes, runs past the end of a 24C02 (256 bytes)"},
+      {eeprom({"--count", "0", "dump"}), "--count '0' is not a byte address or count"},
+      {eeprom({"--offset", "200", "write", scratch.file("big.bin")}),
+       "big.bin holds more than the 56 bytes from byte address 0xc8 to the end of a 24C02"},
+      {eeprom({"--count", "300", "verify", scratch.file("big.bin")}),
+       "big.bin holds 257 bytes, fewer than the 300 of --count"},
       {eeprom({"-a", "0xA1", "dump"}), "address '0xA1' is not an even 8-bit address byte"},
       {eeprom({"-a", "0x1A0", "dump"}), "address '0x1A0' is not an even 8-bit address byte"},
-      {eeprom({"-s", "24C32", "dump"}), "part '24C32' is not 24C01, 24C02, 24C04, 24C08 or 24C16"},
+      {eeprom({"-s", "24C1024", "dump"}),
+       "part '24C1024' is not 24C01, 24C02, 24C04, 24C08, 24C16, 24C32, 24C64, 24C128, 24C256 "
+       "or 24C512"},
       {eeprom({"-s", "24C16", "-a", "0xA2", "dump"}),
        "a 24C16 takes the block number in bits 3 to 1 of its address byte, so its address has "
        "them clear (0xA0, not 0xA2)"},

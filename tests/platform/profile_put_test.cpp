@@ -198,13 +198,18 @@ TEST_F(ProfilePut, NoTemporaryFileOutlivesAWrite) {
 
 // What the owner meant by the mode bits holds for root too: root passes
 // every permission check, so only the bits tell that a file is read-only.
+// A privileged writer keeps the mode but for set-user-ID, set-group-ID and
+// sticky bits, which it sets on no file it makes.
 TEST_F(ProfilePut, ReadOnlyFilesAreNeverRewrittenByAnyone) {
   struct Case {
     mode_t mode;
     bool rewritten;
+    mode_t after = 0;  // 0: the mode stays
   };
+  const bool root = ::geteuid() == 0;
   const Case cases[] = {
       {0444, false}, {0400, false}, {0440, false}, {0604, true}, {0644, true}, {0600, true},
+      {06744, true, root ? 0744u : 06744u},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "mode " << std::oct << c.mode);
@@ -214,7 +219,7 @@ TEST_F(ProfilePut, ReadOnlyFilesAreNeverRewrittenByAnyone) {
     if (!c.rewritten) {
       EXPECT_EQ(read("I2C.INI"), commented_file);
     }
-    EXPECT_EQ(mode_of(path("I2C.INI")) & 07777, c.mode);
+    EXPECT_EQ(mode_of(path("I2C.INI")) & 07777, c.after != 0 ? c.after : c.mode);
     ::chmod(path("I2C.INI").c_str(), 0600);
   }
 }

@@ -23,25 +23,17 @@
 #include "platform/trust/trust.h"
 #include "tests/support/child.h"
 #include "tests/support/files.h"
+#include "tests/support/program.h"
 #include "tests/support/scratch.h"
 
 namespace {
 
-constexpr uid_t kOther = 65534;  // nobody: any user but root will do
+constexpr uid_t kOther = test_kit::kOtherUser;
+using test_kit::become_other_user;
+using test_kit::become_set_user_id_root;
 
 // Runs `body` in a forked child and gives its exit status.
 int in_child(const std::function<int()>& body) { return test_kit::Child(body).exit_status(); }
-
-bool become_other_user() {
-  return ::setgroups(0, nullptr) == 0 && ::setgid(kOther) == 0 && ::setuid(kOther) == 0;
-}
-
-// What a set-user-ID root program is when another user starts it: the real
-// ids are that user's, the effective user is root.
-bool become_set_user_id_root() {
-  return ::setgroups(0, nullptr) == 0 && ::setresgid(kOther, kOther, kOther) == 0 &&
-         ::setresuid(kOther, 0, 0) == 0;
-}
 
 class Trust : public ::testing::Test {
  protected:
@@ -187,6 +179,7 @@ TEST_F(Trust, FilesNamedForWritingAreNeitherFollowedNorTakenFromAnotherUserAndNe
        false, "belongs to user 65534"},
       {"a second name of root's file", [&] { ::link(path("victim").c_str(), path("target").c_str()); },
        false, "hard links"},
+      {"root's read-only file", [&] { write("target", "kept\n", 0444); }, false, "read-only"},
   };
   for (const Case& c : cases) {
     ::unlink(path("target").c_str());

@@ -175,15 +175,22 @@ TEST(BenchBus, WaveformRecordsTheLinesIntoAVcdFile) {
   EXPECT_NE(vcd.find("sda"), std::string::npos);
 }
 
+// Told once, naming the file: at the open, or at the first write that
+// fails (a full disk; at the latest when the bench closes the file).
 TEST(BenchBus, WaveformThatCannotBeWrittenIsReportedAndTheBusRuns) {
-  sim::BenchConfig config;
-  config.waveform = "/nonexistent-folder/bus.vcd";
-  Lines warnings;
-  sim::Bench bench(config, warnings.sink(), {});
-  ASSERT_EQ(warnings.lines.size(), 1u);
-  EXPECT_NE(warnings.lines[0].find("/nonexistent-folder/bus.vcd"), std::string::npos)
-      << warnings.lines[0];
-  EXPECT_TRUE(ParportMaster(bench).probe(0xA0));
+  for (const char* file : {"/nonexistent-folder/bus.vcd", "/dev/full"}) {
+    SCOPED_TRACE(file);
+    sim::BenchConfig config;
+    config.waveform = file;
+    Lines warnings;
+    {
+      sim::Bench bench(config, warnings.sink(), {});
+      EXPECT_TRUE(ParportMaster(bench).probe(0xA0));
+    }
+    ASSERT_EQ(warnings.lines.size(), 1u);
+    EXPECT_NE(warnings.lines[0].find(std::string("\"") + file + "\""), std::string::npos)
+        << warnings.lines[0];
+  }
 }
 
 TEST(BenchBus, ProtocolViolationsReachTheViolationSink) {

@@ -52,12 +52,13 @@ TEST(DeviceList, BlanksTabsCaseAndHexPrefixAreAccepted) {
 
 TEST(DeviceList, EachBadEntryIsOneLineNamingItAndTheRestStillLoad) {
   const Built built = build(
-      "24C32@A0 LM75@9G LM75@91 24C02@A0 PCF8574@A0 DS1307 LM75@123 "
+      "24C1024@A0 LM75@9G LM75@91 24C02@A0 PCF8574@A0 DS1307 LM75@123 "
       "PCF8574@00 @40 DS1307@D0");
   EXPECT_EQ(addresses(built), (std::vector<unsigned>{0xA0, 0xD0}));
   const std::vector<std::string> expected{
-      "Devices: \"24C32@A0\": unknown device type \"24C32\" (known: 24C01, 24C02, "
-      "24C04, 24C08, 24C16, LM75, PCF8574, DS1307, MCU, MMA8452Q); entry ignored",
+      "Devices: \"24C1024@A0\": unknown device type \"24C1024\" (known: 24C01, 24C02, "
+      "24C04, 24C08, 24C16, 24C32, 24C64, 24C128, 24C256, 24C512, LM75, PCF8574, DS1307, MCU, "
+      "MMA8452Q); entry ignored",
       "Devices: \"LM75@9G\": address \"9G\" is not a hexadecimal byte (for "
       "example 90); entry ignored",
       "Devices: \"LM75@91\": address 91 is odd; give the 8-bit write address, "

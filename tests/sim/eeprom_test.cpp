@@ -1,5 +1,5 @@
-// The 24C01, 24C02, 24C04, 24C08 and 24C16 of the bench, built from the
-// device list as the bench builds them (the 24C02 as the bench's own
+// The 24C01 to 24C512 of the bench, built from the device list as the
+// bench builds them (the 24C02 as the bench's own
 // EEPROM, without a file here), each written through one face of the bus
 // and read through the same face or the other.
 #include <gtest/gtest.h>
@@ -23,11 +23,14 @@ using Bytes = std::vector<std::uint8_t>;
 struct Part {
   const char* name;
   unsigned blocks, size, page;
+  unsigned word_bytes;  // word address bytes after the address byte
 };
 
 constexpr Part kParts[] = {
-    {"24C01", 1, 128, 8},   {"24C02", 1, 256, 8},    {"24C04", 2, 512, 16},
-    {"24C08", 4, 1024, 16}, {"24C16", 8, 2048, 16},
+    {"24C01", 1, 128, 8, 1},     {"24C02", 1, 256, 8, 1},     {"24C04", 2, 512, 16, 1},
+    {"24C08", 4, 1024, 16, 1},   {"24C16", 8, 2048, 16, 1},   {"24C32", 1, 4096, 32, 2},
+    {"24C64", 1, 8192, 32, 2},   {"24C128", 1, 16384, 64, 2}, {"24C256", 1, 32768, 64, 2},
+    {"24C512", 1, 65536, 128, 2},
 };
 
 using Faces = std::pair<FaceKind, FaceKind>;  // the one that writes, the one that reads
@@ -58,6 +61,23 @@ class EepromParts : public ::testing::TestWithParam<std::tuple<Part, Faces>> {
   const std::vector<std::uint8_t>& memory() const {
     return dynamic_cast<const sim::EepromFace&>(*bus.device_at(0xA0)).chip().contents();
   }
+  // The word address `at` as the part takes it: one byte, or two, high first.
+  static Bytes word(unsigned at) {
+    if (part().word_bytes == 1) return {static_cast<std::uint8_t>(at)};
+    return {static_cast<std::uint8_t>(at >> 8), static_cast<std::uint8_t>(at)};
+  }
+  // The word address `at` in `block`, then `data`.
+  static bool put(tw_test::Face& face, unsigned block, unsigned at, const Bytes& data,
+                  bool stop_after = true) {
+    Bytes message = word(at);
+    message.insert(message.end(), data.begin(), data.end());
+    return face.send(block_address(block), message, stop_after);
+  }
+  // `count` bytes from word address `at` in `block`, read after a repeated START.
+  static Bytes get(tw_test::Face& face, unsigned block, unsigned at, std::size_t count) {
+    if (!put(face, block, at, {}, /*stop_after=*/false)) return {};
+    return face.receive(block_address(block), count);
+  }
 
   sim::Bus bus;
   std::unique_ptr<tw_test::Face> writer;
@@ -71,29 +91,25 @@ TEST_P(EepromParts, EachBlockAddressReachesItsOwnBytesAndNoMore) {
     EXPECT_EQ(bus.device_at(block_address(block)) != nullptr, block < part().blocks) << block;
   }
   for (unsigned block = 0; block < part().blocks; ++block) {
-    ASSERT_TRUE(
-        writer->send(block_address(block), {0x05, static_cast<std::uint8_t>(0x30 + block)}));
+    ASSERT_TRUE(put(*writer, block, 0x05, {static_cast<std::uint8_t>(0x30 + block)}));
   }
   for (unsigned block = 0; block < part().blocks; ++block) {
-    EXPECT_EQ(reader->read_from(block_address(block), 0x04, 3),
+    EXPECT_EQ(get(*reader, block, 0x04, 3),
               (Bytes{0xFF, static_cast<std::uint8_t>(0x30 + block), 0xFF}))
         << "block " << block;
   }
 }
 
 TEST_P(EepromParts, APageWrittenThroughOneFaceReadsBackThroughTheOther) {
-  const Bytes pattern{0x00, 0x11, 0x7F, 0x80, 0xA5, 0x5A, 0xFE, 0x01,
-                      0x10, 0xEF, 0x55, 0xAA, 0x33, 0xCC, 0x0F, 0xF0};
-  const Bytes page(pattern.begin(), pattern.begin() + part().page);
-  Bytes message{0x10};
-  message.insert(message.end(), page.begin(), page.end());
-  EXPECT_TRUE(writer->send(block_address(last_block()), message));
-  EXPECT_EQ(reader->read_from(block_address(last_block()), 0x10, page.size()), page);
+  const unsigned page = part().page;
+  Bytes pattern(page);
+  for (unsigned n = 0; n < page; ++n) pattern[n] = static_cast<std::uint8_t>(n * 37 + 0x11);
+  // The third page of the last block (0x10 on the 24C02).
+  EXPECT_TRUE(put(*writer, last_block(), 2 * page, pattern));
+  EXPECT_EQ(get(*reader, last_block(), 2 * page, page), pattern);
   // The neighbours of the page are still erased.
-  EXPECT_EQ(reader->read_from(block_address(last_block()), 0x0F, 1), Bytes{0xFF});
-  EXPECT_EQ(reader->read_from(block_address(last_block()),
-                              static_cast<std::uint8_t>(0x10 + part().page), 1),
-            Bytes{0xFF});
+  EXPECT_EQ(get(*reader, last_block(), 2 * page - 1, 1), Bytes{0xFF});
+  EXPECT_EQ(get(*reader, last_block(), 3 * page, 1), Bytes{0xFF});
 }
 
 TEST_P(EepromParts, APageWriteWrapsInsideThePartsPage) {
@@ -101,63 +117,59 @@ TEST_P(EepromParts, APageWriteWrapsInsideThePartsPage) {
   // Three bytes before the end of the sixth page (0x2D on the 24C02): those
   // three, then the first two of the same page.
   const unsigned sixth = 5 * page;
-  EXPECT_TRUE(writer->send(block_address(0),
-                           {static_cast<std::uint8_t>(sixth + page - 3), 1, 2, 3, 4, 5}));
+  EXPECT_TRUE(put(*writer, 0, sixth + page - 3, {1, 2, 3, 4, 5}));
   Bytes expected(page, 0xFF);
   expected[0] = 4;
   expected[1] = 5;
   expected[page - 3] = 1;
   expected[page - 2] = 2;
   expected[page - 1] = 3;
-  EXPECT_EQ(reader->read_from(block_address(0), static_cast<std::uint8_t>(sixth), page),
-            expected);
-  EXPECT_EQ(reader->read_from(block_address(0), static_cast<std::uint8_t>(sixth + page), 1),
-            Bytes{0xFF});
+  EXPECT_EQ(get(*reader, 0, sixth, page), expected);
+  EXPECT_EQ(get(*reader, 0, sixth + page, 1), Bytes{0xFF});
 
   // From the last byte of the second page of the last block: it, then the
   // first bytes of the same page.
-  ASSERT_TRUE(writer->send(block_address(last_block()),
-                           {static_cast<std::uint8_t>(2 * page - 1), 1, 2, 3}));
+  ASSERT_TRUE(put(*writer, last_block(), 2 * page - 1, {1, 2, 3}));
   expected.assign(2 * page + 1, 0xFF);
   expected[page] = 2;
   expected[page + 1] = 3;
   expected[2 * page - 1] = 1;
-  EXPECT_EQ(reader->read_from(block_address(last_block()), 0, expected.size()), expected);
+  EXPECT_EQ(get(*reader, last_block(), 0, expected.size()), expected);
 
   // From the first byte of the fourth page, one byte short of a whole page:
   // programmed into that page, wherever in it the counter stopped.
-  Bytes short_page{static_cast<std::uint8_t>(3 * page)};
+  Bytes short_page;
   for (unsigned n = 1; n < page; ++n) short_page.push_back(static_cast<std::uint8_t>(n));
-  ASSERT_TRUE(writer->send(block_address(0), short_page));
-  expected.assign(short_page.begin() + 1, short_page.end());
+  ASSERT_TRUE(put(*writer, 0, 3 * page, short_page));
+  expected = short_page;
   expected.push_back(0xFF);
-  EXPECT_EQ(reader->read_from(block_address(0), static_cast<std::uint8_t>(3 * page), page),
-            expected);
+  EXPECT_EQ(get(*reader, 0, 3 * page, page), expected);
 }
 
 TEST_P(EepromParts, ABytePastTheEndOfThePageReplacesTheFirst) {
-  Bytes message{0x40};
-  for (unsigned n = 1; n <= part().page + 1; ++n) message.push_back(static_cast<std::uint8_t>(n));
-  EXPECT_TRUE(writer->send(block_address(0), message));
-  Bytes expected(message.begin() + 1, message.end() - 1);
+  const unsigned at = 0x40 - 0x40 % part().page;  // a page's first byte
+  Bytes data;
+  for (unsigned n = 1; n <= part().page + 1; ++n) data.push_back(static_cast<std::uint8_t>(n));
+  EXPECT_TRUE(put(*writer, 0, at, data));
+  Bytes expected(data.begin(), data.end() - 1);
   expected[0] = static_cast<std::uint8_t>(part().page + 1);
-  EXPECT_EQ(reader->read_from(block_address(0), 0x40, part().page), expected);
+  EXPECT_EQ(get(*reader, 0, at, part().page), expected);
 }
 
 TEST_P(EepromParts, ARepeatedStartBeforeTheStopLosesThePageWrite) {
-  EXPECT_TRUE(writer->send(block_address(0), {0x50, 0xAA, 0xBB}, /*stop_after=*/false));
+  EXPECT_TRUE(put(*writer, 0, 0x50, {0xAA, 0xBB}, /*stop_after=*/false));
   // The repeated START of the read comes before any STOP.
   EXPECT_EQ(writer->receive(block_address(0), 2), (Bytes{0xFF, 0xFF}));
-  EXPECT_EQ(reader->read_from(block_address(0), 0x50, 2), (Bytes{0xFF, 0xFF}));
+  EXPECT_EQ(get(*reader, 0, 0x50, 2), (Bytes{0xFF, 0xFF}));
 
   // The same when the repeated START sets the word address to read from.
-  ASSERT_TRUE(writer->send(block_address(0), {0x20, 0xAA}, /*stop_after=*/false));
-  EXPECT_EQ(writer->read_from(block_address(0), 0x20, 1), Bytes{0xFF});
+  ASSERT_TRUE(put(*writer, 0, 0x20, {0xAA}, /*stop_after=*/false));
+  EXPECT_EQ(get(*writer, 0, 0x20, 1), Bytes{0xFF});
 }
 
 TEST_P(EepromParts, AStopAfterTheWordAddressOnlyMovesThePointer) {
-  EXPECT_TRUE(writer->send(block_address(0), {0x60, 0x42}));
-  EXPECT_TRUE(writer->send(block_address(0), {0x60}));
+  EXPECT_TRUE(put(*writer, 0, 0x60, {0x42}));
+  EXPECT_TRUE(put(*writer, 0, 0x60, {}));
   EXPECT_EQ(memory()[0x60], 0x42);
   // The current-address read starts where the word address pointed.
   EXPECT_EQ(reader->receive(block_address(0), 2), (Bytes{0x42, 0xFF}));
@@ -165,38 +177,37 @@ TEST_P(EepromParts, AStopAfterTheWordAddressOnlyMovesThePointer) {
 
 TEST_P(EepromParts, AWordAddressBeyondThePartIsTakenModuloItsSize) {
   // The 24C01 ignores the top bit of its word address; a block of 256
-  // bytes has none to ignore.
-  const unsigned lands_at = 0x85 % std::min(part().size, 256u);
-  ASSERT_TRUE(writer->send(block_address(0), {0x85, 0x42}));
-  EXPECT_EQ(reader->read_from(block_address(0), static_cast<std::uint8_t>(lands_at), 1),
-            Bytes{0x42});
+  // bytes has none to ignore. The 24C32 ignores the top four bits of its
+  // two bytes; the 24C512 has none to ignore.
+  const unsigned asked = part().word_bytes == 1 ? 0x85 : (part().size + 0x85) & 0xFFFF;
+  const unsigned lands_at = asked % std::min(part().size, 1u << (8 * part().word_bytes));
+  ASSERT_TRUE(put(*writer, 0, asked, {0x42}));
+  EXPECT_EQ(get(*reader, 0, lands_at, 1), Bytes{0x42});
   EXPECT_EQ(memory()[lands_at], 0x42);
 }
 
 TEST_P(EepromParts, ASequentialReadRunsAcrossBlocksAndWrapsAtTheEnd) {
-  const auto top = static_cast<std::uint8_t>(part().size - 1 - last_block() * 256);
-  ASSERT_TRUE(writer->send(block_address(last_block()), {top, 0xE1}));
-  ASSERT_TRUE(writer->send(block_address(0), {0x00, 0xE2}));
+  const unsigned top = part().size - 1 - last_block() * 256;
+  ASSERT_TRUE(put(*writer, last_block(), top, {0xE1}));
+  ASSERT_TRUE(put(*writer, 0, 0x00, {0xE2}));
   if (part().blocks > 1) {
-    ASSERT_TRUE(writer->send(block_address(1), {0x00, 0xE3}));
+    ASSERT_TRUE(put(*writer, 1, 0x00, {0xE3}));
   }
-  EXPECT_EQ(reader->read_from(block_address(last_block()), top, 2), (Bytes{0xE1, 0xE2}));
+  EXPECT_EQ(get(*reader, last_block(), top, 2), (Bytes{0xE1, 0xE2}));
   if (part().blocks > 1) {
-    EXPECT_EQ(reader->read_from(block_address(0), 0xFF, 2), (Bytes{0xFF, 0xE3}));
+    EXPECT_EQ(get(*reader, 0, 0xFF, 2), (Bytes{0xFF, 0xE3}));
   }
 
   // The last two bytes of the part written in one page write (0xFE and
   // 0xFF on the 24C02), and four read from the first of them.
-  const auto below_top = static_cast<std::uint8_t>(top - 1);
-  EXPECT_TRUE(writer->send(block_address(last_block()), {below_top, 0xE0, 0xE4}));
-  EXPECT_EQ(reader->read_from(block_address(last_block()), below_top, 4),
-            (Bytes{0xE0, 0xE4, 0xE2, 0xFF}));
+  EXPECT_TRUE(put(*writer, last_block(), top - 1, {0xE0, 0xE4}));
+  EXPECT_EQ(get(*reader, last_block(), top - 1, 4), (Bytes{0xE0, 0xE4, 0xE2, 0xFF}));
 }
 
 TEST_P(EepromParts, AcknowledgesAgainRightAfterTheStopOfAWrite) {
-  EXPECT_TRUE(writer->send(block_address(0), {0x70, 1}));
-  EXPECT_TRUE(reader->send(block_address(0), {0x71, 2}));
-  EXPECT_EQ(reader->read_from(block_address(0), 0x70, 2), (Bytes{1, 2}));
+  EXPECT_TRUE(put(*writer, 0, 0x70, {1}));
+  EXPECT_TRUE(put(*reader, 0, 0x71, {2}));
+  EXPECT_EQ(get(*reader, 0, 0x70, 2), (Bytes{1, 2}));
 }
 
 TEST_P(EepromParts, NobodyAcknowledgesAnAddressPastTheLastBlock) {
@@ -232,6 +243,8 @@ TEST(EepromDeviceList, BlockAddressesMustBeClearAndFree) {
   const Case cases[] = {
       {"24C16@A0", {0xA0, 0xA2, 0xA4, 0xA6, 0xA8, 0xAA, 0xAC, 0xAE}, ""},
       {"24C04@A4 24C08@A8", {0xA4, 0xA6, 0xA8, 0xAA, 0xAC, 0xAE}, ""},
+      // The parts with two word address bytes take one address each.
+      {"24C32@A8 24C512@AA", {0xA8, 0xAA}, ""},
       {"24C16@A2",
        {},
        "Devices: \"24C16@A2\": a 24C16 takes the 8 addresses from A0 on, so its address has "
@@ -255,6 +268,39 @@ TEST(EepromDeviceList, BlockAddressesMustBeClearAndFree) {
     EXPECT_EQ(warnings, c.warning.empty() ? std::vector<std::string>{}
                                           : std::vector<std::string>{c.warning})
         << c.list;
+  }
+}
+
+// Key "Large EEPROMs" puts the parts it names at A8, AA, AC and AE in turn;
+// a part it cannot place is told and left out.
+TEST(EepromDeviceList, LargeEepromsTakeA8ToAeInTurn) {
+  struct Case {
+    const char* parts;
+    const char* entries;
+    std::vector<std::string> warnings;
+  };
+  const Case cases[] = {
+      {"", "", {}},
+      {"24c32 24C512", "24C32@A8 24C512@AA ", {}},
+      {"24C24 24C16 24C256",
+       "24C256@A8 ",
+       {"Large EEPROMs: \"24C24\": not one of the parts with two word address bytes (24C32, "
+        "24C64, 24C128, 24C256, 24C512); entry ignored",
+        "Large EEPROMs: \"24C16\": not one of the parts with two word address bytes (24C32, "
+        "24C64, 24C128, 24C256, 24C512); entry ignored"}},
+      {"24C32 24C64 24C128 24C256 24C512",
+       "24C32@A8 24C64@AA 24C128@AC 24C256@AE ",
+       {"Large EEPROMs: \"24C512\": a fifth part, where four addresses (A8 to AE) are free; "
+        "entry ignored"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> warnings;
+    EXPECT_EQ(sim::large_eeprom_entries(c.parts, [&](std::string_view line) {
+                warnings.emplace_back(line);
+              }),
+              c.entries)
+        << c.parts;
+    EXPECT_EQ(warnings, c.warnings) << c.parts;
   }
 }
 

@@ -20,14 +20,6 @@ extern char** environ;
 namespace test_kit {
 namespace {
 
-constexpr uid_t kOtherUser = 65534;  // nobody: any user but root will do
-
-bool become_other_user() {
-  if (::geteuid() != 0) return true;
-  return ::setgroups(0, nullptr) == 0 && ::setgid(kOtherUser) == 0 &&
-         ::setuid(kOtherUser) == 0;
-}
-
 // An unlinked scratch file: the child writes into it, the parent reads it.
 // A file, not a pipe, so that a program that writes much never blocks on a
 // parent that does not read yet.
@@ -73,6 +65,17 @@ std::vector<std::string> environment_with(const std::vector<std::string>& change
     if (change.find('=') != std::string::npos) entries.push_back(change);
   }
   return entries;
+}
+
+bool become_other_user() {
+  if (::geteuid() != 0) return true;
+  return ::setgroups(0, nullptr) == 0 && ::setgid(kOtherUser) == 0 &&
+         ::setuid(kOtherUser) == 0;
+}
+
+bool become_set_user_id_root() {
+  return ::setgroups(0, nullptr) == 0 && ::setresgid(kOtherUser, kOtherUser, kOtherUser) == 0 &&
+         ::setresuid(kOtherUser, 0, 0) == 0;
 }
 
 bool can_switch_user() {

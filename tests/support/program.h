@@ -3,6 +3,8 @@
 // writes collected and a time limit against a hung program.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,6 +55,17 @@ Run run_program(const Program& program);
 // The inherited environment with `changes` applied as Program::environment
 // says ("NAME=value" sets, "NAME" removes), as "NAME=value" entries.
 std::vector<std::string> environment_with(const std::vector<std::string>& changes);
+
+// The other user of the tests that need two: nobody, any user but root.
+inline constexpr uid_t kOtherUser = 65534;
+
+// In a child of root: every id becomes kOtherUser's. True at once when this
+// process is not root (it is another user already).
+bool become_other_user();
+
+// In a child of root: what a set-user-ID root program is when kOtherUser
+// starts it (real ids that user's, effective user root).
+bool become_set_user_id_root();
 
 // Whether this process may run a child as another user (it is not root, or
 // root may change its ids here).

@@ -1,5 +1,5 @@
 // The EEPROM tool's page writes and acknowledge polling against a scripted
-// part that stays busy after each write cycle for as many polls as a test
+// part (one word address byte or two) that stays busy after each write cycle for as many polls as a test
 // wants, and that can refuse a byte, with either adapter's way of counting.
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@ using eeprom_transfer::Bytes;
 struct ScriptedPart {
   Bytes memory;
   unsigned page = 8;
+  unsigned word_bytes = 1;
   bool card = false;
   unsigned busy_polls_after_write = 0;  // NACKs to the address after a write
   int refuse_at = -1;                   // byte address that is refused
@@ -24,7 +25,7 @@ struct ScriptedPart {
   unsigned busy = 0;
   unsigned pointer = 0;
   unsigned block = 0;
-  bool have_word = false;
+  unsigned word_got = 0;  // word address bytes received so far
   std::vector<unsigned> page_writes;  // first byte address of each
   unsigned polls = 0;
   unsigned largest_write = 0;
@@ -50,16 +51,20 @@ std::int16_t address(std::int16_t byte) {
   }
   ++part.polls;
   part.block = (static_cast<unsigned>(byte) >> 1) & 7;
-  part.have_word = false;
+  part.word_got = 0;
   return 0;
 }
 std::int16_t send(std::int16_t count, const std::uint8_t* data) {
   std::int16_t sent = 0;
   for (; sent < count; ++sent) {
-    if (!part.have_word) {
-      part.pointer = part.block * 256 + data[sent];
-      part.have_word = true;
-      if (count > 1) part.page_writes.push_back(part.pointer);
+    if (part.word_got < part.word_bytes) {
+      // One byte after the block bits, or two (high first) and no blocks.
+      part.pointer = part.word_got == 0 ? (part.word_bytes == 1 ? part.block * 256u : 0u)
+                                        : part.pointer << 8;
+      part.pointer = (part.pointer | data[sent]) % part.memory.size();
+      if (++part.word_got == part.word_bytes && count > sent + 1) {
+        part.page_writes.push_back(part.pointer);
+      }
       continue;
     }
     if (static_cast<int>(part.pointer) == part.refuse_at) {
@@ -69,8 +74,10 @@ std::int16_t send(std::int16_t count, const std::uint8_t* data) {
         << "a page write crossed a page boundary";
     part.memory[part.pointer++] = data[sent];
   }
-  part.largest_write = std::max(part.largest_write, static_cast<unsigned>(count - 1));
-  if (count > 1) part.busy = part.busy_polls_after_write;
+  const auto data_bytes = static_cast<unsigned>(count) - std::min<unsigned>(
+                                                           static_cast<unsigned>(count), part.word_bytes);
+  part.largest_write = std::max(part.largest_write, data_bytes);
+  if (data_bytes > 0) part.busy = part.busy_polls_after_write;
   return sent;
 }
 std::int16_t read(std::int16_t count, std::uint8_t* buffer) {
@@ -89,6 +96,7 @@ eeprom_transfer::Target target_for(const eeprom_parts::Part& chip, bool card) {
   part = ScriptedPart{};
   part.memory.assign(chip.size, 0xFF);
   part.page = chip.page;
+  part.word_bytes = chip.word_bytes;
   part.card = card;
   return {&kScripted, chip, 0xA0, bus_access::send_count(kScripted)};
 }
@@ -150,6 +158,34 @@ TEST(WriteCyclePolling, APartThatNeverAcknowledgesTimesOutWithinTheLimit) {
                           0),
             0u)
       << failure;
+}
+
+// A range from an offset: the first page write stops at its page's end,
+// the last is short, and the reads give the range alone.
+TEST(Ranges, WritesAndReadsFromAnOffsetInPagesOfThePart) {
+  for (const auto& chip : {eeprom_parts::kParts[4], eeprom_parts::kParts[9]}) {
+    SCOPED_TRACE(std::string(chip.name));
+    auto target = target_for(chip, false);
+    const unsigned from = chip.size - 3 * chip.page + 5;
+    const Bytes data = pattern(2 * chip.page);
+    ASSERT_EQ(eeprom_transfer::write(target, from, data), "");
+    const std::vector<unsigned> pages{from, from - 5 + chip.page, from - 5 + 2 * chip.page};
+    EXPECT_EQ(part.page_writes, pages);
+    EXPECT_EQ(Bytes(part.memory.begin() + from, part.memory.begin() + from + data.size()), data);
+    EXPECT_EQ(part.memory[from - 1], 0xFF);
+    EXPECT_EQ(part.memory[from + data.size()], 0xFF);
+    Bytes back;
+    ASSERT_EQ(eeprom_transfer::read(target, from - 1, static_cast<unsigned>(data.size()) + 2, back),
+              "");
+    Bytes expected{0xFF};
+    expected.insert(expected.end(), data.begin(), data.end());
+    expected.push_back(0xFF);
+    EXPECT_EQ(back, expected);
+    EXPECT_EQ(eeprom_transfer::write(target, from, pattern(3 * chip.page)),
+              "the data holds " + std::to_string(3 * chip.page) + " bytes from byte address " +
+                  eeprom_transfer::byte_address(chip, from) + ", a " + std::string(chip.name) +
+                  " " + std::to_string(chip.size));
+  }
 }
 
 TEST(Comparing, NamesTheFirstDifferenceAndCountsThem) {
