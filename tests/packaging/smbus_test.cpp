@@ -261,7 +261,7 @@ TEST_F(SMBusModule, EachCallOnEachAdapterGivesWhatTheBenchsPartsAnswer) {
     for (int byte = 0; byte < 256; ++byte) wide.push_back(static_cast<std::uint8_t>(byte));
   }
   wide[0x10] = 0x77;
-  scratch.write("wide_expected.txt", hex_dump::text(wide));
+  scratch.write("wide_expected.txt", hex_dump::text(wide, 0, 3));  // as tarnwick-eeprom labels a 24C04
   for (const char* adapter : {"1", "2", "3"}) {
     for (std::size_t first = 0; first < kCalls.size();) {
       std::size_t end = first;
