@@ -47,8 +47,11 @@ enum {
   DLPORT_STEP_DELAY = 4,  /* count reads of port, lasting at least ns */
   /* Up to count looks at port, each one read, until the mask bits are all
    * set (value != 0) or not all set (value 0); after a look that fails,
-   * one read of aux. A wait of one look that a backend sends whole is a
-   * sample it tests afterwards. */
+   * one read of aux. Non-zero ns: the wait also fails once ns of real time
+   * have passed since its first look (where a look costs more than the
+   * access time the count was reckoned in, as a USB round trip does). A
+   * wait of one look that a backend sends whole is a sample it tests
+   * afterwards. */
   DLPORT_STEP_WAIT = 5,
   /* No access: tests the result of the READ step at index count (within
    * the program) as a WAIT tests a look. */

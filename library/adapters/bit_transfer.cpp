@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <limits>
 
 #include "library/adapters/bus_timing.h"
 #include "library/adapters/parallel_bus.h"
@@ -73,6 +74,11 @@ struct Bus {
   // Looks at SCL (one read and one delay read each) before a held clock
   // counts as stuck.
   std::int32_t stretch_looks = 0;
+  // On a real port the same time-out in real time as well (0: none, on the
+  // bench, whose time is the count): the access time is measured on reads
+  // of the delay port, which a USB or GPIO backend answers without asking
+  // its device, while each look at SCL waits for the device.
+  std::uint32_t stretch_real_ns = 0;
   Delays delays{};
 };
 
@@ -145,6 +151,11 @@ Bus* ready(Adapter adapter) {
     const bus_timing::Settings settings = bus_timing::read_settings(source.section, kSlowestHz);
     const std::int64_t stretch_ns = settings.stretch_ms * kNsPerMs;
     bus.stretch_looks = std::max(1, bus_timing::accesses_for(stretch_ns, 2 * bus.access_ns));
+    // A time-out longer than a step can carry (about 4 s) is left to the
+    // count, which never waits less than it.
+    if (!bus_timing::on_the_bench() && stretch_ns <= std::numeric_limits<std::uint32_t>::max()) {
+      bus.stretch_real_ns = static_cast<std::uint32_t>(stretch_ns);
+    }
     bus.delays = delays_for(bus, settings.hz);
     bus.loaded = true;
   }
@@ -347,6 +358,7 @@ bool scl_high(const Bus& bus) {
   DlPortStep wait = line_step(bus, bus.row.lines[wiring::kSclIn], DLPORT_STEP_WAIT);
   wait.count = static_cast<unsigned>(bus.stretch_looks);
   wait.aux = bus.delay_port;
+  wait.ns = bus.stretch_real_ns;
   return put(wait, {nullptr, 0, -ETIMEDOUT}) != 0;
 }
 
@@ -372,7 +384,12 @@ bool bus_free(const Bus& bus) {
     if (bus.clock_readable) expect_high(bus, wiring::kSclIn, -ETIMEDOUT);
     return true;
   }
+  const long long began = line_program::monotonic_ns();
   for (std::int32_t look = 0; look < bus.stretch_looks; ++look) {
+    if (look > 0 && bus.stretch_real_ns != 0 &&
+        line_program::monotonic_ns() - began >= bus.stretch_real_ns) {
+      break;
+    }
     const bool data_high = read_sda(bus) == kHigh;
     if (!bus.clock_readable) {
       if (data_high) return true;

@@ -36,6 +36,8 @@ std::string_view trimmed(std::string_view text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+}  // namespace
+
 bool on_the_bench() {
   char value[kValueSize];
   profile::get("Port IO", "Backend", "", value, sizeof value);
@@ -44,17 +46,13 @@ bool on_the_bench() {
                       [&](std::string_view name) { return scan::equal_ignoring_case(backend, name); });
 }
 
+namespace {
+
 std::optional<std::uint32_t> decimal_key(const char* section, const char* key,
                                          std::uint32_t most) {
   char value[kValueSize];
   profile::get(section, key, "", value, sizeof value);
   return scan::whole_number(value, {.base = 10, .max = most});
-}
-
-std::int64_t monotonic_ns() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * kNsPerSecond + now.tv_nsec;
 }
 
 std::int32_t measure(std::uint16_t delay_port) {
@@ -65,6 +63,12 @@ std::int32_t measure(std::uint16_t delay_port) {
 }
 
 }  // namespace
+
+std::int64_t monotonic_ns() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * kNsPerSecond + now.tv_nsec;
+}
 
 const Minimums& minimums_for(std::int32_t hz) {
   return hz <= kStandardModeHz ? kStandardMode : kFastMode;

@@ -33,6 +33,14 @@ inline constexpr Minimums kFastMode{1300, 600, 600, 600, 100, 0, 600, 1300};
 // Standard mode up to 100 kHz, fast mode above.
 const Minimums& minimums_for(std::int32_t hz);
 
+// Whether section "Port IO" names no real backend: the port layer then
+// runs the bench, whose time is counted in port accesses, not read off a
+// clock.
+bool on_the_bench();
+
+// CLOCK_MONOTONIC in ns.
+std::int64_t monotonic_ns();
+
 // One port access in ns. On the bench (section "Port IO" names no real
 // backend) it is "Access Time" of section "Simulation" in us (default 1);
 // on a real port it is measured once per process, by timing a run of

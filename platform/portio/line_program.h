@@ -6,11 +6,25 @@
 // so.
 #pragma once
 
+#include <time.h>
+
 #include <cstdint>
 
 #include "dlportio.h"
 
 namespace line_program {
+
+inline long long monotonic_ns() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Whether a WAIT that began at `began` (monotonic ns) has run out of the
+// real time its ns allows (never, for ns 0).
+inline bool out_of_time(const DlPortStep& step, long long began) {
+  return step.ns != 0 && monotonic_ns() - began >= static_cast<long long>(step.ns);
+}
 
 // Whether a look at `value` finds what a WAIT or CHECK step asks.
 inline bool holds(const DlPortStep& step, std::uint8_t value) {
@@ -41,8 +55,10 @@ bool run_step(const DlPortStep* steps, long index, std::uint8_t* results, Read r
       for (unsigned done = 0; done < step.count; ++done) static_cast<void>(read(step.port));
       result = 0;
       return true;
-    case DLPORT_STEP_WAIT:
-      for (unsigned look = 0; look < step.count; ++look) {
+    case DLPORT_STEP_WAIT: {
+      const long long began = step.ns != 0 ? monotonic_ns() : 0;
+      for (unsigned look = 0; look < step.count && !(look > 0 && out_of_time(step, began));
+           ++look) {
         if (holds(step, read(step.port))) {
           result = 1;
           return true;
@@ -51,6 +67,7 @@ bool run_step(const DlPortStep* steps, long index, std::uint8_t* results, Read r
       }
       result = 0;
       return false;
+    }
     case DLPORT_STEP_CHECK:
       result = step.count < static_cast<unsigned>(index) && holds(step, results[step.count]) ? 1 : 0;
       return result != 0;

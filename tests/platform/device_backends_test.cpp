@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdio>
+#include <limits>
 #include <vector>
 
 #include "platform/portio/port_settings.h"
@@ -301,6 +302,20 @@ TEST_P(LineProgram, SamplesTheBusAsSingleAccessesDo) {
   char pulled_low[16];
   std::snprintf(pulled_low, sizeof pulled_low, "W %04X %02X\n", w.drive_port, results[1]);
   EXPECT_NE(read_file(path("trace")).find(pulled_low), std::string::npos) << pulled_low;
+}
+
+// A look at a line costs a USB round trip or an ioctl, far more than the
+// access time a wait's count was reckoned in: its real-time bound ends it
+// (a count this large would otherwise look for hours).
+TEST_P(LineProgram, AWaitEndsAtItsRealTimeBoundWhateverItsCount) {
+  configure(std::string("[Port IO]\n") + GetParam().port_io);
+  DlPortStep never = clock_high();
+  never.value = 0;  // the idle clock stays high
+  never.count = std::numeric_limits<unsigned>::max();
+  never.ns = 2'000'000;
+  unsigned char result = 0xEE;
+  EXPECT_EQ(DlPortRunProgram(&never, 1, &result), 1);
+  EXPECT_EQ(result, 0);
 }
 
 // A long program goes in chunks of the FT232H's 1 KiB, cut where allowed;

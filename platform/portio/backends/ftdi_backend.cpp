@@ -350,7 +350,10 @@ long run(const DlPortStep* steps, long count, std::uint8_t* results) {
       chunk.pending.push_back(i);
       if (!send(steps, begin, i, results)) return i;
       begin = i + 1;
-      for (unsigned look = 1; results[i] == 0 && look < step.count && context != nullptr; ++look) {
+      const long long began = line_program::monotonic_ns();
+      for (unsigned look = 1; results[i] == 0 && look < step.count && context != nullptr &&
+                              !line_program::out_of_time(step, began);
+           ++look) {
         results[i] = line_program::holds(step, sample_pins());
       }
       if (results[i] == 0) return i + 1;
