@@ -274,6 +274,68 @@ TEST_P(Transfers, ABusHeldBusyTimesOutAndRecoveryReportsAStuckDataLine) {
   EXPECT_EQ(run({read_msg(kEeprom, one)}), -ETIMEDOUT);
 }
 
+constexpr std::uint16_t kMcu = 0x30;  // MCU@60
+
+// A microcontroller slave stretching SCL after every byte and acknowledge:
+// within the time-out every adapter waits for it (the bit-banged ones read
+// SCL back, the card's PCF8584 waits by itself) and reads it correctly.
+// Past it the transfer is -ETIMEDOUT; the slave, left in its acknowledge
+// slot, then holds SDA low, so the next transfer finds the bus not free
+// until a recovery (once the slave's stretch is over) clocks it out.
+TEST_P(Transfers, AStretchingSlaveIsReadWithinTheTimeOutAndTimesOutPastIt) {
+  for (const char* stretch_us : {"300", "3000"}) {
+    const bool within = std::string(stretch_us) == "300";
+    SCOPED_TRACE(stretch_us);
+    load({{"Simulation", {{"Devices", "MCU@60 24C02@A0"}, {"Stretch Time", stretch_us}}},
+          {GetParam().section.name, {{"Stretch Timeout", "2"}}}});
+    std::vector<std::uint8_t> bytes{0x40, 0x11, 0x22, 0x33};
+    std::vector<std::uint8_t> pointer{0x40};
+    std::vector<std::uint8_t> back(3, 0);
+    std::vector<std::uint8_t> one(1, 0);
+    const unsigned long long begun = bench_time();
+    const int written = run({write_msg(kMcu, bytes)});
+    if (!within) {
+      EXPECT_EQ(written, -ETIMEDOUT);
+      EXPECT_EQ(run({read_msg(kEeprom, one)}), -ETIMEDOUT) << "SDA held: the bus is not free";
+      if (GetParam().bit_banged) {
+        int recovered = recover(GetParam().interface);
+        if (recovered == -ETIMEDOUT) recovered = recover(GetParam().interface);
+        EXPECT_EQ(recovered, 0);
+        EXPECT_EQ(run({read_msg(kEeprom, one)}), 1);
+      }
+      continue;  // the bench reports the abandoned byte
+    }
+    EXPECT_EQ(written, 1);
+    EXPECT_EQ(run({write_msg(kMcu, pointer), read_msg(kMcu, back)}), 2);
+    EXPECT_EQ(back, (std::vector<std::uint8_t>{0x11, 0x22, 0x33}));
+    // Nine bytes, each stretched twice: the adapters waited for them all.
+    EXPECT_GE(static_cast<double>(bench_time() - begun), 2 * 9 * 300.0);
+    EXPECT_EQ(run({read_msg(kEeprom, one)}), 1);
+    EXPECT_EQ(violations(finish()), std::vector<std::string>{});
+  }
+}
+
+// A slave stranded mid-read holds SDA low: the bit-banged adapters see a
+// bus that is not free; the card, which saw no START, starts and loses its
+// first 1 bit to the held line. The bit-banged adapters clock the slave out
+// and STOP, after which the bus works; the card cannot clock a bus it does
+// not own.
+TEST_P(Transfers, AStrandedSlaveBlocksTheBusUntilRecovered) {
+  load({{"Simulation", {{"Stranded Slave", "5"}}},
+        {GetParam().section.name, {{"Stretch Timeout", "1"}}}});
+  std::vector<std::uint8_t> one(1, 0);
+  EXPECT_EQ(run({read_msg(kEeprom, one)}), GetParam().bit_banged ? -ETIMEDOUT : -EAGAIN);
+  if (!GetParam().bit_banged) {
+    EXPECT_EQ(recover(GetParam().interface), -EOPNOTSUPP);
+    return;
+  }
+  EXPECT_EQ(recover(GetParam().interface), 0);
+  EXPECT_EQ(recover(GetParam().interface), 0) << "a free bus recovers at once";
+  std::vector<std::uint8_t> word{0x00};
+  EXPECT_EQ(run({write_msg(kEeprom, word), read_msg(kEeprom, one)}), 2);
+  EXPECT_EQ(violations(finish()), std::vector<std::string>{});
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryAdapter, Transfers, ::testing::ValuesIn(kAdapters),
                          [](const auto& info) { return std::string(info.param.name); });
 
