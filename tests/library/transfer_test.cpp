@@ -17,6 +17,7 @@
 
 #include "tarnwick/i2c.h"
 #include "tests/standin/standin.h"
+#include "tests/oracle/card_registers.h"
 #include "tests/sim/sigrok_decode.h"
 #include "tests/support/child.h"
 #include "tests/support/ini.h"
@@ -454,6 +455,41 @@ TEST(StretchTimeOut, AClockHeldLowPastTheTimeOutIsEtimedout) {
   // 2 ms at 1 us per access: 1000 looks, each reading 0379 for SDA and SCL.
   EXPECT_GE(clock_reads, 1000);
   EXPECT_LE(clock_reads, 2010);
+}
+
+// The card's register accesses for a write and a read joined by a repeated
+// START, as the PCF8584 data sheet lays down its master steps (bytes as
+// the bit patterns of S1: PIN 80, ES0 40, ES1 20, STA 04, STO 02, ACK 01),
+// against the port trace. Port delays are off (Nops 0), and the transfer
+// engine makes none: the PIN waits are its only waiting.
+TEST(CardRegisters, AWriteAndARepeatedStartReadAreTheDataSheetsSteps) {
+  harness::Environment env;
+  env.configure({{"I2C Device", {{"Default", "1"}}}, kAdapters[0].section});
+  harness::Library lib;
+  auto transfer = reinterpret_cast<Transfer>(lib.symbol("tarnwick_transfer"));
+  std::vector<std::uint8_t> data{0x10, 0xAB};
+  std::vector<std::uint8_t> back(2, 0);
+  std::vector<tarnwick_msg> msgs{write_msg(kEeprom, data), read_msg(kEeprom, back)};
+  ASSERT_EQ(transfer(1, msgs.data(), 2), 2);
+  ASSERT_EQ(transfer(1, msgs.data(), 2), 2);
+  lib.unload();
+
+  oracle::card::Accesses steps;
+  steps.write_s1(0x80).write_s0(0x55);  // own address, once: S0' behind S0 (ES0 off)
+  for (int transfer_number = 0; transfer_number < 2; ++transfer_number) {
+    steps.write_s1(0xA0).write_s0(0x1C)  // S2 behind S0 (ES1): 12 MHz input, 90 kHz
+        .write_s1(0xC1)                  // interface on, idle, acknowledging
+        .read_s1()                       // BB: the bus is free
+        .write_s0(0xA0).write_s1(0xC5).byte_started().pin_wait()  // START, address; LRB
+        .write_s0(0x10).byte_started().pin_wait()
+        .write_s0(0xAB).byte_started().pin_wait()
+        .write_s1(0x45)                                  // repeated START, no PIN
+        .write_s0(0xA1).byte_started().pin_wait()        // read address; LRB
+        .read_s0().byte_started()                        // dummy read clocks in byte 1
+        .pin_wait().write_s1(0x40).read_s0().byte_started()  // ACK off: byte 2 is NACKed
+        .pin_wait().write_s1(0xC2).read_s0();            // STOP, then byte 2 handed over
+  }
+  EXPECT_EQ(harness::without_read_values(env.trace()), steps.lines());
 }
 
 }  // namespace
