@@ -42,13 +42,6 @@ class Model {
     udelay(udelay_);
     scllo();
   }
-  void repstart() {
-    sdahi();
-    sclhi();
-    setsda();
-    udelay(udelay_);
-    scllo();
-  }
   void stop() {
     sdalo();
     sclhi();
@@ -67,22 +60,6 @@ class Model {
     getsda();  // the acknowledge
     scllo();
   }
-  void inb() {
-    sdahi();
-    for (int bit = 0; bit < 8; ++bit) {
-      sclhi();
-      getsda();
-      setscl();
-      udelay(bit == 7 ? udelay_ / 2 : udelay_);
-    }
-  }
-  void acknak(bool ack) {
-    if (ack) setsda();
-    udelay((udelay_ + 1) / 2);
-    sclhi();
-    scllo();
-  }
-
   Count count() const { return count_; }
 
  private:
@@ -99,23 +76,6 @@ Count write_transaction(int udelay, int data_bytes) {
   bus.start();
   bus.outb();  // address
   for (int i = 0; i < data_bytes; ++i) bus.outb();
-  bus.stop();
-  return bus.count();
-}
-
-Count write_read_transaction(int udelay, int data_bytes, int read_bytes) {
-  Model bus(udelay);
-  bus.start();
-  bus.outb();
-  for (int i = 0; i < data_bytes; ++i) bus.outb();
-  bus.repstart();
-  bus.outb();
-  for (int i = 0; i < read_bytes; ++i) {
-    bus.inb();
-    // readbytes: ACK every byte but the last; the kernel then sets SDA
-    // high again for the next byte inside i2c_inb (sdahi).
-    bus.acknak(i + 1 < read_bytes);
-  }
   bus.stop();
   return bus.count();
 }

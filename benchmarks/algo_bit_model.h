@@ -23,8 +23,5 @@ int udelay_for(long hz);
 // One transaction as i2c_outb and i2c_start/i2c_stop make it: START, the
 // address byte and `data_bytes` bytes written, STOP.
 Count write_transaction(int udelay, int data_bytes);
-// The same with a repeated START and `read_bytes` bytes read (i2c_inb and
-// acknak) after `data_bytes` written.
-Count write_read_transaction(int udelay, int data_bytes, int read_bytes);
 
 }  // namespace bench::algo_bit
