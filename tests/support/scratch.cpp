@@ -1,6 +1,7 @@
 #include "tests/support/scratch.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,7 +19,8 @@ std::string scratch_base() {
   // its configuration below /tmp, which the library refuses, and run
   // against the default bench instead of the one the test describes.
   struct stat folder{};
-  if (::stat(TEST_KIT_SCRATCH_FOLDER, &folder) == 0 && S_ISDIR(folder.st_mode)) {
+  if (::stat(TEST_KIT_SCRATCH_FOLDER, &folder) == 0 && S_ISDIR(folder.st_mode) &&
+      ::access(TEST_KIT_SCRATCH_FOLDER, W_OK | X_OK) == 0) {
     return TEST_KIT_SCRATCH_FOLDER;
   }
 #endif
