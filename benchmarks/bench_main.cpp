@@ -165,6 +165,7 @@ int main(int argc, char** argv) {
         {"console", bench::measure_console},
         {"growth", bench::measure_growth},
         {"device round trips", bench::measure_round_trips},
+        {"transfer interface", bench::measure_transfers},
     };
     if (!arguments.json) {
       std::printf("Tarnwick benchmarks, %s\n%s\n\n", machine.date.c_str(),
@@ -199,8 +200,9 @@ int main(int argc, char** argv) {
   json.set("quick", arguments.options.quick);
   Json details = Json::object();
   const char* detail_keys[] = {"port_accesses", "overhead", "sim_speed",  "bench_time",
-                               "semaphores",    "console",  "growth",     "round_trips"};
-  static_assert(std::size(detail_keys) == 8, "one key for each measured section");
+                               "semaphores",    "console",  "growth",     "round_trips",
+                               "transfers"};
+  static_assert(std::size(detail_keys) == 9, "one key for each measured section");
   for (std::size_t i = 0; i < sections.size(); ++i) {
     json.merge(sections[i].headline);
     details.set(detail_keys[i], sections[i].details);

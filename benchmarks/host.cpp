@@ -116,7 +116,7 @@ Host::~Host() {
 }
 
 void Host::configure(const Settings& settings, const std::string& port_io,
-                     const std::string& custom_lines) const {
+                     const std::string& custom_lines, const std::string& simulation) const {
   const std::string path = file("I2C.INI");
   std::ofstream out(path, std::ios::trunc);
   const std::string nops = format::hexadecimal(settings.nops);
@@ -137,6 +137,7 @@ void Host::configure(const Settings& settings, const std::string& port_io,
   if (!settings.default_bench) {
     out << "[Simulation]\nWall Clock = 0\nEEPROM Write Time = 0\n";
   }
+  if (!simulation.empty()) out << (settings.default_bench ? "[Simulation]\n" : "") << simulation;
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path);
 }
@@ -199,6 +200,11 @@ const Exports& Host::library() {
   }
   handle_ = handle;
   return exports_;
+}
+
+void* Host::symbol(const char* name) {
+  static_cast<void>(library());
+  return dlsym(handle_, name);
 }
 
 void Host::use(Adapter adapter) {

@@ -47,8 +47,9 @@ class Host {
   // The same with `port_io` (keys of section "Port IO") in place of
   // "Backend = sim", and `custom_lines` (the Custom adapter's line keys) in
   // place of the Philips-like wiring; empty: those.
+  // `simulation`: more lines of section "Simulation" ("Timing Check = fast\n").
   void configure(const Settings& settings, const std::string& port_io,
-                 const std::string& custom_lines) const;
+                 const std::string& custom_lines, const std::string& simulation = "") const;
   // Unloads the library and with it the port layer, whose backend finishes
   // (its trace reaches the file); the next library() loads both afresh and
   // the next access starts the bench from power-up.
@@ -65,6 +66,10 @@ class Host {
     void (*write)(unsigned long port, unsigned char value) = nullptr;
   };
   const PortCalls& ports();
+
+  // An export beyond the ten (the transfer interface), loading the library
+  // first; nullptr when it has none of that name.
+  void* symbol(const char* name);
 
   // Selects the adapter and runs its init operation.
   void use(Adapter adapter);

@@ -39,5 +39,6 @@ Section measure_semaphores(Host& host, const Options& options);
 Section measure_console(Host& host, const Options& options);
 Section measure_growth(Host& host, const Options& options);
 Section measure_round_trips(Host& host, const Options& options);
+Section measure_transfers(Host& host, const Options& options);
 
 }  // namespace bench

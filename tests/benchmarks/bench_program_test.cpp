@@ -169,7 +169,7 @@ TEST(BenchProgram, QuickJsonRunGivesEveryFigureAndNoExtraPortAccess) {
   for (const char* key :
        {"port_accesses_extra", "overhead_ratio", "sim_accesses_per_second",
         "semaphore_handoff_ratio", "semaphore_timeout_ms_max", "console_commands_per_second",
-        "console_vs_cat_ratio"}) {
+        "console_vs_cat_ratio", "transfer_timing_violations"}) {
     ASSERT_TRUE(members.count(key)) << "missing key " << key;
     EXPECT_EQ(members[key].kind, 'n') << key << " is not a number";
   }
@@ -179,6 +179,9 @@ TEST(BenchProgram, QuickJsonRunGivesEveryFigureAndNoExtraPortAccess) {
   EXPECT_GT(members["sim_accesses_per_second"].number, 0);
   EXPECT_GE(members["semaphore_timeout_ms_max"].number, 100);
   EXPECT_GT(members["console_commands_per_second"].number, 0);
+  // Every transfer went through (else a problem and status 1) within the
+  // standard's minimums.
+  EXPECT_EQ(members["transfer_timing_violations"].number, 0);
   EXPECT_EQ(members["goals"].kind, 'a');
   EXPECT_EQ(members["details"].kind, 'o');
   EXPECT_EQ(members["date"].kind, 's');

@@ -1,6 +1,7 @@
 #include "tests/support/scratch.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,7 +13,18 @@ namespace test_kit {
 
 std::string scratch_base() {
   const char* base = std::getenv("TMPDIR");
-  return base != nullptr && *base != '\0' ? base : "/tmp";
+  if (base != nullptr && *base != '\0') return base;
+#ifdef TEST_KIT_SCRATCH_FOLDER
+  // A test program started by hand, outside ctest: as root it would write
+  // its configuration below /tmp, which the library refuses, and run
+  // against the default bench instead of the one the test describes.
+  struct stat folder{};
+  if (::stat(TEST_KIT_SCRATCH_FOLDER, &folder) == 0 && S_ISDIR(folder.st_mode) &&
+      ::access(TEST_KIT_SCRATCH_FOLDER, W_OK | X_OK) == 0) {
+    return TEST_KIT_SCRATCH_FOLDER;
+  }
+#endif
+  return "/tmp";
 }
 
 std::string make_scratch_directory(const std::string& name, const std::string& base) {

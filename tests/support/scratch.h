@@ -10,7 +10,8 @@
 
 namespace test_kit {
 
-// TMPDIR when it is set, else /tmp.
+// TMPDIR when it is set, else the build's scratch folder when it exists and
+// this user may write it (a test program run by hand), else /tmp.
 std::string scratch_base();
 
 // A fresh folder "<base>/<name>XXXXXX" (mkdtemp: owner only); throws
