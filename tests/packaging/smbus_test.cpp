@@ -340,8 +340,10 @@ TEST_F(SMBusModule, I2cRdwrTakesSmbus2sOwnMessageObjects) {
 }
 
 // A driver written for smbus2 on Linux, run on the bench with its import
-// line changed and nothing else. The EEPROM keeps its write cycle: the
-// driver polls for the acknowledge after each page, as drivers do.
+// line changed and nothing else. The EEPROMs keep their write cycle: the
+// driver polls for the acknowledge after each page, as drivers do; the
+// 24C32's note straddles a page and a 256-byte boundary of its two-byte
+// word address.
 TEST_F(SMBusModule, ADriverWrittenForSmbus2RunsWithOnlyItsImportChanged) {
   const std::string driver = test_kit::read_file(SOURCE_DIR "/tests/packaging/drivers/lm75_24c02.py");
   const std::string import_line = "from smbus2 import SMBus, i2c_msg\n";
@@ -353,7 +355,7 @@ TEST_F(SMBusModule, ADriverWrittenForSmbus2RunsWithOnlyItsImportChanged) {
   changed.replace(at, import_line.size(), "from tarnwick import SMBus, i2c_msg\n");
 
   Scratch scratch;
-  scratch.write("I2C.INI", kQuickBench);
+  scratch.write("I2C.INI", kQuickBench + "[Simulation]\nLarge EEPROMs = 24C32\n");
   scratch.write("driver.py", changed);
   for (const char* adapter : {"1", "2", "3"}) {
     const Outcome outcome =
@@ -364,6 +366,7 @@ TEST_F(SMBusModule, ADriverWrittenForSmbus2RunsWithOnlyItsImportChanged) {
               "alarm at 80.0 C, clear at -5.5 C\n"
               "configuration 0x01\n"
               "note: A note that spans four pages, or so\n"
+              "24C32 note: A note that spans four pages, or so\n"
               "nothing at 0x57 (errno 6)\n")
         << adapter;
   }

@@ -1,5 +1,5 @@
-"""Reads an LM75 temperature sensor and keeps a note in a 24C02 EEPROM,
-over Linux's i2c-dev through smbus2.
+"""Reads an LM75 temperature sensor and keeps a note in a 24C02 EEPROM and
+in a 24C32 (two-byte word addresses), over Linux's i2c-dev through smbus2.
 
     python3 lm75_24c02.py [BUS] [NOTE]
 """
@@ -10,6 +10,7 @@ from smbus2 import SMBus, i2c_msg
 
 LM75_ADDRESS = 0x48
 EEPROM_ADDRESS = 0x50
+EEPROM32_ADDRESS = 0x54
 
 
 class LM75:
@@ -90,6 +91,32 @@ class EEPROM24C02:
                     raise
 
 
+class EEPROM24C32(EEPROM24C02):
+    SIZE = 4096
+    PAGE = 32
+
+    def __init__(self, bus, address=EEPROM32_ADDRESS):
+        super().__init__(bus, address)
+
+    def read(self, offset, length):
+        if offset < 0 or offset + length > self.SIZE:
+            raise ValueError("outside the EEPROM")
+        write = i2c_msg.write(self.address, [offset >> 8, offset & 0xFF])
+        read = i2c_msg.read(self.address, length)
+        self.bus.i2c_rdwr(write, read)
+        return bytes(read)
+
+    def write(self, offset, data):
+        if offset < 0 or offset + len(data) > self.SIZE:
+            raise ValueError("outside the EEPROM")
+        while data:
+            room = self.PAGE - offset % self.PAGE
+            chunk, data = data[:room], data[room:]
+            self.bus.i2c_rdwr(i2c_msg.write(self.address, [offset >> 8, offset & 0xFF, *chunk]))
+            self._wait_for_write_cycle()
+            offset += len(chunk)
+
+
 def main():
     bus_number = int(sys.argv[1]) if len(sys.argv) > 1 else 1
     note = (sys.argv[2] if len(sys.argv) > 2 else "Hello from an smbus2 driver").encode()
@@ -103,6 +130,9 @@ def main():
         eeprom = EEPROM24C02(bus)
         eeprom.write(0x13, note)
         print("note: %s" % eeprom.read(0x13, len(note)).decode())
+        large = EEPROM24C32(bus)
+        large.write(0x0100 - len(note) // 2, note)
+        print("24C32 note: %s" % large.read(0x0100 - len(note) // 2, len(note)).decode())
         try:
             bus.read_byte(0x57)
         except OSError as error:
