@@ -64,7 +64,7 @@ class EEPROM24C02:
         if offset < 0 or offset + length > self.SIZE:
             raise ValueError("outside the EEPROM")
         # Set the word address, then read everything with a repeated start.
-        write = i2c_msg.write(self.address, [offset])
+        write = i2c_msg.write(self.address, self._word_address(offset))
         read = i2c_msg.read(self.address, length)
         self.bus.i2c_rdwr(write, read)
         return bytes(read)
@@ -75,9 +75,15 @@ class EEPROM24C02:
         while data:
             room = self.PAGE - offset % self.PAGE
             chunk, data = data[:room], data[room:]
-            self.bus.write_i2c_block_data(self.address, offset, list(chunk))
+            self._write_page(offset, list(chunk))
             self._wait_for_write_cycle()
             offset += len(chunk)
+
+    def _word_address(self, offset):
+        return [offset]
+
+    def _write_page(self, offset, chunk):
+        self.bus.write_i2c_block_data(self.address, offset, chunk)
 
     def _wait_for_write_cycle(self):
         # The chip does not acknowledge its address until the page is written.
@@ -92,29 +98,18 @@ class EEPROM24C02:
 
 
 class EEPROM24C32(EEPROM24C02):
+    """The 24C32 takes a two-byte word address, high byte first."""
     SIZE = 4096
     PAGE = 32
 
     def __init__(self, bus, address=EEPROM32_ADDRESS):
         super().__init__(bus, address)
 
-    def read(self, offset, length):
-        if offset < 0 or offset + length > self.SIZE:
-            raise ValueError("outside the EEPROM")
-        write = i2c_msg.write(self.address, [offset >> 8, offset & 0xFF])
-        read = i2c_msg.read(self.address, length)
-        self.bus.i2c_rdwr(write, read)
-        return bytes(read)
+    def _word_address(self, offset):
+        return [offset >> 8, offset & 0xFF]
 
-    def write(self, offset, data):
-        if offset < 0 or offset + len(data) > self.SIZE:
-            raise ValueError("outside the EEPROM")
-        while data:
-            room = self.PAGE - offset % self.PAGE
-            chunk, data = data[:room], data[room:]
-            self.bus.i2c_rdwr(i2c_msg.write(self.address, [offset >> 8, offset & 0xFF, *chunk]))
-            self._wait_for_write_cycle()
-            offset += len(chunk)
+    def _write_page(self, offset, chunk):
+        self.bus.i2c_rdwr(i2c_msg.write(self.address, self._word_address(offset) + chunk))
 
 
 def main():
