@@ -24,8 +24,9 @@ namespace {
 // Armed in a forked child only: the process's allocations, the library's
 // included, go through while `allocations_left` counts down from its
 // start, and fail with std::bad_alloc from then on, so the work below a C
-// function throws at any one point where it could run out of memory. The
-// library's operator delete frees with free(), so only new is replaced.
+// function throws at any one point where it could run out of memory.
+// Memory comes from malloc, so delete is replaced too: the sanitizers'
+// own delete refuses what their new did not give.
 std::atomic<bool> armed{false};
 std::atomic<int> allocations_left{0};
 std::atomic<int> refused_allocations{0};
@@ -41,6 +42,18 @@ void* operator new(std::size_t size) {
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 
 namespace {
 
