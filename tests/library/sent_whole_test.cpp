@@ -105,13 +105,6 @@ struct Way {
   bool waits = true;  // for a stretched clock
 };
 
-// The clock read back where the Philips adapter has it (status bit 3).
-test_kit::Keys bench_lines() {
-  test_kit::Keys keys = test_kit::custom_wired_like_philips();
-  keys.insert(keys.end(), {{"SCL IN Port", "379"}, {"SCL IN Bit", "8"}, {"SCL IN Pol", "1"}});
-  return keys;
-}
-
 // The stand-in's FT232H: AD0 and AD1 read SCL and SDA, AD2 and AD3 pull
 // them low through inverters, all on the pin port.
 test_kit::Keys latch_lines() {
@@ -121,12 +114,13 @@ test_kit::Keys latch_lines() {
           {"SCL OUT Port", "378"}, {"SCL OUT Bit", "4"}, {"SCL OUT Pol", "1"}};
 }
 
-// The same chip with its lines driven by their directions (379).
+// The same chip with its lines driven by their directions (379): the
+// Custom adapter's section of the sample FTDI wiring.
 test_kit::Keys direction_lines() {
-  return {{"SDA IN Port", "378"},  {"SDA IN Bit", "2"}, {"SDA IN Pol", "1"},
-          {"SDA OUT Port", "379"}, {"SDA OUT Bit", "2"}, {"SDA OUT Pol", "1"},
-          {"SCL IN Port", "378"},  {"SCL IN Bit", "1"}, {"SCL IN Pol", "1"},
-          {"SCL OUT Port", "379"}, {"SCL OUT Bit", "1"}, {"SCL OUT Pol", "1"}};
+  for (const auto& section : test_kit::sample_wiring(INI_EXAMPLE, ";ftdi> ")) {
+    if (section.name == "I2C para Gen") return section.keys;
+  }
+  return {};
 }
 
 test_kit::Keys with(test_kit::Keys keys, const test_kit::Keys& more) {
@@ -134,7 +128,7 @@ test_kit::Keys with(test_kit::Keys keys, const test_kit::Keys& more) {
   return keys;
 }
 
-const Way kBench{"bench", {}, bench_lines(), false};
+const Way kBench{"bench", {}, test_kit::custom_wired_like_philips_reading_the_clock(), false};
 const std::vector<Way> kWholeWays{
     {"FtdiNoStretching", {{"Backend", "ftdi"}, {"FTDI Outputs", "0C"}},
      with(latch_lines(), {{"Stretch Timeout", "0"}}), true, false},

@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cerrno>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,37 +37,11 @@ struct Adapter {
   bool bench_timed() const { return !port_io; }
 };
 
-// The Custom adapter wired as the Philips adapter, with the clock read
-// back where the Philips adapter has it: status bit 3.
-test_kit::Section custom_lines() {
-  test_kit::Section section{"I2C para Gen", test_kit::custom_wired_like_philips()};
-  section.keys.insert(section.keys.end(),
-                      {{"SCL IN Port", "379"}, {"SCL IN Bit", "8"}, {"SCL IN Pol", "1"}});
-  return section;
-}
-
-// The sections of one sample wiring of I2C.INI.example (its lines marked
-// `mark`): "Port IO" and the Custom adapter's "I2C para Gen".
-std::vector<test_kit::Section> sample_wiring(const std::string& mark) {
-  std::ifstream sample(INI_EXAMPLE);
-  std::vector<test_kit::Section> sections;
-  for (std::string line; std::getline(sample, line);) {
-    if (!line.starts_with(mark)) continue;
-    line.erase(0, mark.size());
-    if (line.starts_with("[")) {
-      sections.push_back({line.substr(1, line.find(']') - 1), {}});
-    } else if (const auto equals = line.find(" = "); equals != std::string::npos && !sections.empty()) {
-      sections.back().keys.push_back({line.substr(0, equals), line.substr(equals + 3)});
-    }
-  }
-  return sections;
-}
-
 void PrintTo(const Adapter& adapter, std::ostream* out) { *out << adapter.name; }
 
 Adapter wired(const char* name, const std::string& mark) {
   Adapter adapter{name, 3, true, {"I2C para Gen", {}}};
-  for (auto& section : sample_wiring(mark)) {
+  for (auto& section : test_kit::sample_wiring(INI_EXAMPLE, mark)) {
     if (section.name == "Port IO") adapter.port_io = section;
     if (section.name == "I2C para Gen") adapter.section = section;
   }
@@ -78,7 +51,8 @@ Adapter wired(const char* name, const std::string& mark) {
 const std::array<Adapter, 5> kAdapters{{
     {"Card", 1, false, {"I2C Card", {{"Nops", "0"}}}},
     {"Philips", 2, true, {"I2C para", {{"Nops", "0"}}}},
-    {"Custom", 3, true, custom_lines()},
+    {"Custom", 3, true,
+     {"I2C para Gen", test_kit::custom_wired_like_philips_reading_the_clock()}},
     wired("Ftdi", ";ftdi> "),
     wired("Gpio", ";gpio> "),
 }};
@@ -438,7 +412,7 @@ INSTANTIATE_TEST_SUITE_P(EveryAdapter, Transfers, ::testing::ValuesIn(kAdapters)
 // time-out (one SCL read and one delay read per look) and gives up.
 TEST(StretchTimeOut, AClockHeldLowPastTheTimeOutIsEtimedout) {
   harness::Environment env;
-  test_kit::Section lines = custom_lines();
+  test_kit::Section lines = kAdapters[2].section;  // the Custom adapter
   for (auto& [key, value] : lines.keys) {
     if (key == "SCL IN Pol") value = "0";
   }
