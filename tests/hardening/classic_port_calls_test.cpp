@@ -17,10 +17,8 @@ namespace {
 
 TEST(ClassicPortCalls, CarryEveryAccessOfATransfer) {
   harness::Environment env;
-  test_kit::Section custom{"I2C para Gen", test_kit::custom_wired_like_philips()};
-  custom.keys.insert(custom.keys.end(),
-                     {{"SCL IN Port", "379"}, {"SCL IN Bit", "8"}, {"SCL IN Pol", "1"}});
-  env.configure({{"I2C Device", {{"Default", "3"}}}, custom});
+  env.configure({{"I2C Device", {{"Default", "3"}}},
+                 {"I2C para Gen", test_kit::custom_wired_like_philips_reading_the_clock()}});
   port_access_stop::stop_before_access(0);
   harness::Library lib;
   const auto transfer =

@@ -24,21 +24,27 @@ const std::string kInput = "help\nstart\ndelay 5\nmode 1\nquit\n";
 class PortBackends : public ::testing::Test {
  protected:
   test_kit::Run console(const std::string& port_io, bool unprivileged = false) const {
-    const std::string file = environment_.file("I2C.INI");
     // Nops 0: with no card the status never shows a finished byte, and each
     // of the card's waits for one polls it 99999 times.
-    test_kit::write_file(file, "[I2C Card]\nNops = 0\n[Port IO]\n" + port_io);
+    test_kit::Program options = sondrel("[I2C Card]\nNops = 0\n[Port IO]\n" + port_io, kInput);
+    options.as_other_user = unprivileged;
+    return test_kit::run_program(options);
+  }
+
+  // The console on the bench's libraries, with I2C.INI holding `configuration`.
+  test_kit::Program sondrel(const std::string& configuration, const std::string& input) const {
+    const std::string file = environment_.file("I2C.INI");
+    test_kit::write_file(file, configuration);
     test_kit::Program options;
     options.timeout_ms = 60000;
     options.argv = {SONDREL_PROGRAM};
-    options.input = kInput;
+    options.input = input;
     options.directory = environment_.directory();
     options.environment = {"I2C_INI=" + file};
-    options.as_other_user = unprivileged;
     options.libraries = {{TARNWICK_LIBRARY_FILE, TARNWICK_SONAME},
                          {DLPORTIO_LIBRARY_FILE, DLPORTIO_SONAME},
                          {BENCH_OBJECT_FILE, BENCH_OBJECT_SONAME}};
-    return test_kit::run_program(options);
+    return options;
   }
 
   static void expect_console_answers(const test_kit::Run& run) {
@@ -133,14 +139,7 @@ class SampleWiring : public PortBackends, public ::testing::WithParamInterface<W
  protected:
   test_kit::Run session(const std::string& configuration, const std::string& input,
                                 bool stand_in) const {
-    const std::string file = environment_.file("I2C.INI");
-    test_kit::write_file(file, configuration);
-    test_kit::Program options;
-    options.timeout_ms = 60000;
-    options.argv = {SONDREL_PROGRAM};
-    options.input = input;
-    options.directory = environment_.directory();
-    options.environment = {"I2C_INI=" + file};
+    test_kit::Program options = sondrel(configuration, input);
     if (stand_in) {
       options.environment.push_back(std::string("LD_PRELOAD=") + STANDIN_LIBRARY);
       // In the sanitizer build the preloaded stand-in comes before the

@@ -107,8 +107,8 @@ TEST_F(CustomLines, ClockInputKeysChangeNothing) {
   };
   const auto plain = writes_of(parallel_wiring("1"), transaction);
   test_kit::Ini ini = parallel_wiring("1");
-  ini[1].keys.insert(ini[1].keys.end(),
-                     {{"SCL IN Port", "379"}, {"SCL IN Bit", "8"}, {"SCL IN Pol", "1"}});
+  ini[1].keys.insert(ini[1].keys.end(), test_kit::philips_clock_input().begin(),
+                     test_kit::philips_clock_input().end());
   EXPECT_EQ(writes_of(ini, transaction), plain);
   const auto seen = segments();
   EXPECT_EQ(seen.at(1).substr(0, restart().size()), restart())

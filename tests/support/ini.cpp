@@ -1,5 +1,7 @@
 #include "tests/support/ini.h"
 
+#include <fstream>
+
 #include "tests/support/files.h"
 
 namespace test_kit {
@@ -32,6 +34,32 @@ std::string custom_wired_like_philips_text(const std::string& line_end) {
     text += key + " = " + value + line_end;
   }
   return text;
+}
+
+const Keys& philips_clock_input() {
+  static const Keys keys{{"SCL IN Port", "379"}, {"SCL IN Bit", "8"}, {"SCL IN Pol", "1"}};
+  return keys;
+}
+
+Keys custom_wired_like_philips_reading_the_clock() {
+  Keys keys = custom_wired_like_philips();
+  keys.insert(keys.end(), philips_clock_input().begin(), philips_clock_input().end());
+  return keys;
+}
+
+Ini sample_wiring(const std::string& file, const std::string& mark) {
+  std::ifstream sample(file);
+  Ini sections;
+  for (std::string line; std::getline(sample, line);) {
+    if (!line.starts_with(mark)) continue;
+    line.erase(0, mark.size());
+    if (line.starts_with("[")) {
+      sections.push_back({line.substr(1, line.find(']') - 1), {}});
+    } else if (const auto equals = line.find(" = "); equals != std::string::npos && !sections.empty()) {
+      sections.back().keys.push_back({line.substr(0, equals), line.substr(equals + 3)});
+    }
+  }
+  return sections;
 }
 
 Ini parallel_wiring(const std::string& nops) {

@@ -28,6 +28,15 @@ const Keys& custom_wired_like_philips();
 // Those keys as lines of a section "[I2C para Gen]", each ended by
 // `line_end` (a file kept on Windows has "\r\n").
 std::string custom_wired_like_philips_text(const std::string& line_end = "\n");
+// The clock read back where the Philips adapter has it, status bit 3 of
+// 0x379 (set reads high): for the ways that wait for a stretched clock.
+const Keys& philips_clock_input();
+// custom_wired_like_philips() and philips_clock_input() in one.
+Keys custom_wired_like_philips_reading_the_clock();
+
+// The sections of one sample wiring in `file` (I2C.INI.example): its lines
+// that begin with `mark` (";ftdi> "), without it.
+Ini sample_wiring(const std::string& file, const std::string& mark);
 
 // "Nops" of both parallel sections, and the Custom adapter wired as above.
 Ini parallel_wiring(const std::string& nops);
