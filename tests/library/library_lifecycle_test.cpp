@@ -51,9 +51,14 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   }
 }
 
+// g++ takes free() in a replaced delete for a mismatch once it inlines
+// the delete beside a new; here both are this file's own, over malloc.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+#pragma GCC diagnostic pop
 
 namespace {
 
