@@ -36,7 +36,9 @@ struct Chip {
   std::deque<unsigned char> answers;
 };
 
-Chip chip;
+// Never destroyed: the port layer closes the chip from its own exit
+// handler, which may run after this library's static objects are gone.
+Chip& chip = *new Chip;
 ftdi_context* holder = nullptr;  // the context that has the chip open
 
 int fail(ftdi_context* ftdi, int code, const char* text) {
