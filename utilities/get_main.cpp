@@ -121,7 +121,8 @@ int main(int argc, char** argv) {
   }
 
   if (!flags.yes && !confirmed(*adapter, *address, *mode, data_address, length)) return 0;
-  const smbus_emulation::Device device{*adapter, static_cast<std::uint16_t>(*address)};
+  const smbus_emulation::Device device{*adapter, static_cast<std::uint16_t>(*address),
+                                       &tarnwick_transfer};
   const auto command = static_cast<std::uint8_t>(data_address);
   std::array<std::uint8_t, smbus_emulation::kBlockMax> block{};
   int result = 0;

@@ -191,7 +191,8 @@ int main(int argc, char** argv) {
   }
 
   if (!flags.yes && !confirmed(request)) return 0;
-  const smbus_emulation::Device device{request.adapter, static_cast<std::uint16_t>(request.address)};
+  const smbus_emulation::Device device{request.adapter, static_cast<std::uint16_t>(request.address),
+                                       &tarnwick_transfer};
   if (request.masked) {
     const int old_value = read_register(device, request);
     if (old_value < 0) {
