@@ -2,8 +2,6 @@
 // settings of the transfer interface.
 #include "library/adapters/bus_timing.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -11,6 +9,7 @@
 #include <string_view>
 
 #include "dlportio.h"
+#include "platform/portio/line_program.h"
 #include "platform/profile/profile.h"
 #include "platform/scan.h"
 
@@ -56,19 +55,13 @@ std::optional<std::uint32_t> decimal_key(const char* section, const char* key,
 }
 
 std::int32_t measure(std::uint16_t delay_port) {
-  const std::int64_t begun = monotonic_ns();
+  const std::int64_t begun = line_program::monotonic_ns();
   delay(delay_port, kMeasuredReads);
-  const std::int64_t each = (monotonic_ns() - begun + kMeasuredReads - 1) / kMeasuredReads;
+  const std::int64_t each = (line_program::monotonic_ns() - begun + kMeasuredReads - 1) / kMeasuredReads;
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(each, 1, kNsPerSecond));
 }
 
 }  // namespace
-
-std::int64_t monotonic_ns() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * kNsPerSecond + now.tv_nsec;
-}
 
 const Minimums& minimums_for(std::int32_t hz) {
   return hz <= kStandardModeHz ? kStandardMode : kFastMode;

@@ -38,9 +38,6 @@ const Minimums& minimums_for(std::int32_t hz);
 // clock.
 bool on_the_bench();
 
-// CLOCK_MONOTONIC in ns.
-std::int64_t monotonic_ns();
-
 // One port access in ns. On the bench (section "Port IO" names no real
 // backend) it is "Access Time" of section "Simulation" in us (default 1);
 // on a real port it is measured once per process, by timing a run of

@@ -49,6 +49,15 @@ std::string quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
 }
 
+// The next word of `text` from `at` on (words part at white space), with
+// `at` moved past it; empty once none is left.
+std::string_view next_word(std::string_view text, std::size_t& at) {
+  while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+  const std::size_t begin = at;
+  while (at < text.size() && !std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+  return text.substr(begin, at - begin);
+}
+
 }  // namespace
 
 std::string large_eeprom_entries(std::string_view parts,
@@ -56,15 +65,8 @@ std::string large_eeprom_entries(std::string_view parts,
   std::string entries;
   std::size_t placed = 0;
   std::size_t at = 0;
-  while (at < parts.size()) {
-    if (std::isspace(static_cast<unsigned char>(parts[at]))) {
-      ++at;
-      continue;
-    }
-    std::size_t end = at;
-    while (end < parts.size() && !std::isspace(static_cast<unsigned char>(parts[end]))) ++end;
-    const std::string_view name = parts.substr(at, end - at);
-    at = end;
+  for (std::string_view name = next_word(parts, at); !name.empty();
+       name = next_word(parts, at)) {
     const std::optional<EepromPart> part = eeprom_part(name);
     std::string why;
     if (!part || part->word_address_bytes != 2) {
@@ -95,18 +97,8 @@ std::vector<std::unique_ptr<Device>> make_devices(
   };
 
   std::size_t at = 0;
-  while (at < list.size()) {
-    if (std::isspace(static_cast<unsigned char>(list[at]))) {
-      ++at;
-      continue;
-    }
-    std::size_t end = at;
-    while (end < list.size() && !std::isspace(static_cast<unsigned char>(list[end]))) {
-      ++end;
-    }
-    const std::string_view entry = list.substr(at, end - at);
-    at = end;
-
+  for (std::string_view entry = next_word(list, at); !entry.empty();
+       entry = next_word(list, at)) {
     const std::size_t sign = entry.find('@');
     if (sign == std::string_view::npos || sign == 0) {
       complain(entry, "not of the form TYPE@ADDR (for example LM75@90)");
